@@ -1,0 +1,72 @@
+// add_shortcuts: creates the suite's Start-menu shortcuts once its files are on disk.
+// Takes no arguments, opens no window, reports nothing and always exits with 0.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "instutil/paths.h"
+#include "instutil/shortcuts.h"
+
+namespace {
+
+struct CatalogueEntry {
+    const wchar_t* title;
+    const wchar_t* description;
+    const wchar_t* executable;
+    const wchar_t* arguments;
+    const wchar_t* subfolderTail;  // follows "\<folder>"
+};
+
+// The suite's shortcuts, created in this order. remove_shortcuts deletes the same names.
+constexpr CatalogueEntry kCatalogue[] = {
+    {L"Vortasim Product Launcher", L"Vortasim Product Launcher", L"vxstart.exe", L"", L"\\"},
+    {L"Vortasim", L"Start VSL Now", L"vxstart.exe", L"-runxs", L"\\"},
+    {L"Motion", L"KELDA Motion Utility", L"vxmotion.exe", L"", L"\\Utilities\\"},
+    {L"Plotview", L"KELDA Plotview Utility", L"vxplot.exe", L"", L"\\Utilities\\"},
+    {L"KLD_ADMIN", L"KELDA Administration Utility", L"KLD_ADMIN.exe", L"", L"\\Utilities\\"},
+};
+
+constexpr wchar_t kBinDirectory[] = L"\\KELDA\\bin\\";
+constexpr wchar_t kPlatformDirectory[] = L"winx64\\";
+constexpr wchar_t kIconFile[] = L"\\commonfiles\\images\\VxHub2_iconSet.ico";
+// Left for the shell to expand when the shortcut starts.
+constexpr wchar_t kWorkingDirectory[] = L"%HOMEDRIVE%%HOMEPATH%";
+
+int AddCatalogueEntry(const CatalogueEntry& entry, const wchar_t* root, const wchar_t* folder) {
+    WideBuffer rootCopy = JoinStrings(1, root);
+    PathRemoveBackslashW(rootCopy);
+    WideBuffer targetDirectory = JoinStrings(3, rootCopy, kBinDirectory, kPlatformDirectory);
+    FreeAndClear(&rootCopy);
+    WideBuffer iconFile = JoinStrings(2, root, kIconFile);
+    WideBuffer subfolder = JoinStrings(3, L"\\", folder, entry.subfolderTail);
+
+    AddProgramShortcutGlobalRevision(targetDirectory, entry.executable, entry.arguments, iconFile,
+                                     kWorkingDirectory, subfolder, entry.title, entry.description,
+                                     SW_SHOWNORMAL);
+
+    FreeAndClear(&subfolder);
+    FreeAndClear(&iconFile);
+    FreeAndClear(&targetDirectory);
+    return 0;
+}
+
+int AddShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
+    WideBuffer folder = FetchReleaseValue(GetStartMenuFolderName);
+    DWORD rootSize = GetInstallRoot(nullptr, 0);
+    WideBuffer root = AllocWideBuffer(rootSize);
+    GetInstallRoot(root, rootSize);
+
+    // A folder name that would lead outside the Programs folder writes nothing at all.
+    if (IsSafeFolderName(folder)) {
+        for (const CatalogueEntry& entry : kCatalogue) AddCatalogueEntry(entry, root, folder);
+    }
+
+    FreeAndClear(&root);
+    FreeAndClear(&folder);
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    return AddShortcutsMain(instance, nullptr, GetCommandLineW(), showCommand);
+}

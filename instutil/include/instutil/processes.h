@@ -1,0 +1,4 @@
+// Child processes: starting other programs and ending processes by name.
+#pragma once
+
+#include <windows.h>

@@ -1,0 +1,101 @@
+// Start-menu shortcuts: writing and deleting .lnk files, removing emptied Start-menu folders,
+// and choosing the Programs folder (all users for an administrator, the user's own otherwise).
+//
+// Shortcut file names follow one rule on both sides: <title> <revision>.lnk, or <title>.lnk when
+// the revision is empty. Subfolders are passed as "\<folder>\" or "\<folder>\Utilities\".
+//
+// Names that come from a release-information file must stay inside the Programs folder: a
+// subfolder with a "." or ".." component or any of / : < > " | ? * or a control character, or a
+// title or revision with any of those or a backslash, makes the add or remove do nothing. So does
+// a Programs folder that cannot be found.
+#pragma once
+
+#include <windows.h>
+
+// The revision of the fixed-revision variants.
+extern const wchar_t kBuiltInRevision[];  // "18.1"
+
+// Result of RemoveFolderIfNoFiles when the folder still lists a file (ERROR_FILE_EXISTS).
+constexpr int kFolderHoldsFiles = 80;
+
+// Nonzero when the calling thread's token (or, without one, the process's) passes an access
+// check against the local Administrators group; 0 otherwise and on any failure.
+BOOL IsAdministrator();
+
+// The Programs folder that suits the caller's rights, by the size query: with no buffer and
+// capacity 0 the capacity needed; with a buffer of at least that capacity the path and 0; with a
+// smaller one the empty string and the capacity needed. E_FAIL, with the buffer empty, when the
+// folder cannot be found.
+int GetProgramsFolder(wchar_t* buffer, DWORD capacity);
+
+// Writes one shortcut file, creating its folder with all missing parents. 0 once the file was
+// handed to IPersistFile::Save; otherwise the HRESULT of the shell-link step that failed.
+HRESULT CreateShortcutFile(const wchar_t* shortcutPath, const wchar_t* target,
+                           const wchar_t* arguments, const wchar_t* workingDirectory,
+                           const wchar_t* description, const wchar_t* iconFile, int iconIndex,
+                           int showCommand);
+
+// Writes <Programs><subfolder>\<title>[ <revision>].lnk pointing at the quoted
+// "<targetDirectory><targetFile>", with icon index 0. Always 0.
+int AddProgramShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile,
+                       const wchar_t* arguments, const wchar_t* iconFile,
+                       const wchar_t* workingDirectory, const wchar_t* subfolder,
+                       const wchar_t* title, const wchar_t* description, int showCommand,
+                       const wchar_t* revision);
+
+// AddProgramShortcut with the revision "18.1", the global release file's revision tag, or the
+// local release file's. Always 0.
+int AddProgramShortcutFixedRevision(const wchar_t* targetDirectory, const wchar_t* targetFile,
+                                    const wchar_t* arguments, const wchar_t* iconFile,
+                                    const wchar_t* workingDirectory, const wchar_t* subfolder,
+                                    const wchar_t* title, const wchar_t* description,
+                                    int showCommand);
+int AddProgramShortcutGlobalRevision(const wchar_t* targetDirectory, const wchar_t* targetFile,
+                                     const wchar_t* arguments, const wchar_t* iconFile,
+                                     const wchar_t* workingDirectory, const wchar_t* subfolder,
+                                     const wchar_t* title, const wchar_t* description,
+                                     int showCommand);
+int AddProgramShortcutLocalRevision(const wchar_t* targetDirectory, const wchar_t* targetFile,
+                                    const wchar_t* arguments, const wchar_t* iconFile,
+                                    const wchar_t* workingDirectory, const wchar_t* subfolder,
+                                    const wchar_t* title, const wchar_t* description,
+                                    int showCommand);
+
+// Deletes <Programs><subfolder>\<title>[ <revision>].lnk. With an empty revision it also
+// deletes "<title> .lnk", the name earlier releases wrote for an empty revision. Always 0.
+int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title,
+                          const wchar_t* revision);
+int RemoveProgramShortcutGlobalRevision(const wchar_t* subfolder, const wchar_t* title);
+int RemoveProgramShortcutFixedRevision(const wchar_t* subfolder, const wchar_t* title);
+int RemoveProgramShortcutNoRevision(const wchar_t* subfolder, const wchar_t* title);
+int RemoveProgramShortcutLocalRevision(const wchar_t* subfolder, const wchar_t* title);
+
+// Deletes the file named by `path` and the one named by `path` in double quotes. 0 when at
+// least one deletion succeeded, E_FAIL when both failed.
+HRESULT DeleteFileBothForms(const wchar_t* path);
+
+// Removes the directory `path` when the shell lists no non-folder item in it (hidden items and
+// subfolders are not listed; a directory that still holds them is not removed either).
+// E_FAIL when the path does not exist; the failing HRESULT when the shell cannot parse, bind or
+// list it as a folder; kFolderHoldsFiles when an item was listed; 0 when removal was attempted.
+HRESULT RemoveFolderIfNoFiles(const wchar_t* path);
+
+// RemoveFolderIfNoFiles on <Programs><relativePath> ("\<folder>\Utilities"). Always 0.
+int RemoveProgramsSubfolder(const wchar_t* relativePath);
+
+// RemoveFolderIfNoFiles on <Programs>\<folderName>. An empty folder name does nothing: the
+// Programs folder itself is never removed. Always 0.
+int RemoveStartMenuFolder(const wchar_t* folderName);
+
+// True when `subfolder` (a path below the Programs folder, as "\<folder>\Utilities\") stays
+// inside it: no "." or ".." component (nor one of dots and blanks only), no / : < > " | ? * and
+// no control character. Empty components ("\\") are allowed.
+bool IsSafeSubfolder(const wchar_t* subfolder);
+
+// True when `folderName` is a safe single- or multi-level folder name below the Programs folder:
+// IsSafeSubfolder, and not rooted (no leading backslash).
+bool IsSafeFolderName(const wchar_t* folderName);
+
+// True when `name` is safe as part of a file name: none of \ / : < > " | ? * and no control
+// character.
+bool IsSafeNamePart(const wchar_t* name);

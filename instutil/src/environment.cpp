@@ -1,0 +1,1 @@
+#include "instutil/environment.h"

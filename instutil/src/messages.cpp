@@ -1,0 +1,1 @@
+#include "instutil/messages.h"

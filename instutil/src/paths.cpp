@@ -1,0 +1,272 @@
+#include "instutil/paths.h"
+
+#include <aclapi.h>
+#include <shlwapi.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstring>
+#include <cwchar>
+
+const char kStartMenuFolderNameKey[] = "startMenuFolderName";
+const char kRevisionKey[] = "startMenuShortcutAppendRevision";
+
+namespace {
+
+// The module path is always fetched into a buffer of this many characters.
+constexpr DWORD kModulePathChars = 520;
+constexpr int kLevelsAboveRoot = 5;
+constexpr wchar_t kGlobalReleaseFile[] = L"\\commonfiles\\globalsettings\\relinfo.xml";
+constexpr wchar_t kReleaseFileName[] = L"relinfo.xml";
+
+// The running executable's path in a new 520-character buffer, and its length.
+WideBufferPtr FetchModulePath(DWORD* length) {
+    WideBufferPtr path(AllocWideBuffer(kModulePathChars));
+    *length = GetModuleFileNameW(nullptr, path.get(), kModulePathChars);
+    return path;
+}
+
+// The global release-information file's path, from a fresh install root.
+WideBufferPtr GlobalReleaseFilePath() {
+    DWORD needed = GetInstallRoot(nullptr, 0);
+    WideBufferPtr root(AllocWideBuffer(needed));
+    GetInstallRoot(root.get(), needed);
+    return WideBufferPtr(JoinStrings(2, root.get(), kGlobalReleaseFile));
+}
+
+// The release-information file beside the running executable.
+WideBufferPtr LocalReleaseFilePath() {
+    DWORD length = 0;
+    WideBufferPtr directory = FetchModulePath(&length);
+    RemoveLastPathComponent(directory.get());
+    return WideBufferPtr(JoinStrings(2, directory.get(), kReleaseFileName));
+}
+
+// Finds `needle` in the first `size` bytes of `text`; the offset, or -1.
+long FindBytes(const BYTE* text, size_t size, const char* needle, size_t needleSize) {
+    if (needleSize == 0 || needleSize > size) return needleSize == 0 ? 0 : -1;
+    for (size_t i = 0; i + needleSize <= size; ++i) {
+        const void* hit = memchr(text + i, needle[0], size - needleSize + 1 - i);
+        if (!hit) return -1;
+        i = static_cast<const BYTE*>(hit) - text;
+        if (memcmp(text + i, needle, needleSize) == 0) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+WideBuffer AllocWideBuffer(size_t chars) {
+    if (chars == 0) chars = 1;
+    wchar_t* buffer = new wchar_t[chars];
+    buffer[0] = L'\0';
+    return buffer;
+}
+
+WideBuffer JoinStrings(int count, ...) {
+    va_list args;
+    size_t total = 0;
+    va_start(args, count);
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* part = va_arg(args, const wchar_t*);
+        if (part) total += wcslen(part);
+    }
+    va_end(args);
+
+    WideBuffer joined = AllocWideBuffer(total + 1);
+    size_t at = 0;
+    va_start(args, count);
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* part = va_arg(args, const wchar_t*);
+        if (!part) continue;
+        size_t length = wcslen(part);
+        wmemcpy(joined + at, part, length);
+        at += length;
+    }
+    va_end(args);
+    joined[total] = L'\0';
+    return joined;
+}
+
+void FreeAndClear(WideBuffer* buffer) {
+    if (!*buffer) return;
+    delete[] *buffer;
+    *buffer = nullptr;
+}
+
+bool RemoveLastPathComponent(wchar_t* path) {
+    PathRemoveBackslashW(path);
+    wchar_t* last = wcsrchr(path, L'\\');
+    if (!last) return false;
+    last[1] = L'\0';
+    return true;
+}
+
+void StripPathLevels(const wchar_t* source, wchar_t* destination) {
+    wcscpy(destination, source);
+    for (int level = 0; level < kLevelsAboveRoot; ++level) {
+        RemoveLastPathComponent(destination);
+        PathRemoveBackslashW(destination);
+    }
+}
+
+DWORD GetModulePath(wchar_t* buffer, DWORD capacity) {
+    DWORD length = 0;
+    WideBufferPtr path = FetchModulePath(&length);
+    DWORD needed = length + 1;
+    if (capacity < needed) return needed;
+    wmemcpy(buffer, path.get(), needed);
+    return 0;
+}
+
+DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
+    DWORD length = 0;
+    WideBufferPtr path = FetchModulePath(&length);
+    // The path is copied into the caller's buffer before it is cut.
+    if (capacity < length + 1) return length + 1;
+    buffer[0] = L'\0';
+    StripPathLevels(path.get(), buffer);
+    return 0;
+}
+
+bool PathExists(const wchar_t* path) {
+    struct _stat info;
+    return _wstat(path, &info) == 0;
+}
+
+BOOL EnsureDirectory(const wchar_t* path) {
+    if (PathExists(path)) return TRUE;
+    return CreateDirectoryW(path, nullptr);
+}
+
+int CreateDirectoryTree(const wchar_t* path) {
+    WideBufferPtr parent(JoinStrings(1, path));
+    RemoveLastPathComponent(parent.get());
+    if (wcscmp(parent.get(), path) != 0) CreateDirectoryTree(parent.get());
+    // An existing directory, a drive root or a failure all pass silently.
+    CreateDirectoryW(path, nullptr);
+    return 0;
+}
+
+int CreateOpenDirectory(const wchar_t* path) {
+    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+    PSID rawEveryone = nullptr;
+    if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  &rawEveryone)) {
+        return 0;
+    }
+    std::unique_ptr<void, decltype(&::FreeSid)> everyone(rawEveryone, &::FreeSid);
+
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = 0xE0071FFF;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = CONTAINER_INHERIT_ACE;
+    access.Trustee.pMultipleTrustee = nullptr;
+    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
+
+    PACL rawAcl = nullptr;
+    if (SetEntriesInAclW(1, &access, nullptr, &rawAcl) != ERROR_SUCCESS) return 0;
+    UniqueLocal acl = OwnLocal(rawAcl);
+
+    UniqueLocal descriptor = OwnLocal(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor ||
+        !InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(descriptor.get(), TRUE, rawAcl, FALSE)) {
+        return 0;
+    }
+
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+    CreateDirectoryW(path, &attributes);
+    return 0;
+}
+
+int ReadWholeFile(const wchar_t* path, BYTE** content, DWORD* length) {
+    // Existing files only: a read must never leave an empty file behind.
+    UniqueHandle file = OwnHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+
+    DWORD size = SetFilePointer(file.get(), 0, nullptr, FILE_END);
+    if (size == INVALID_SET_FILE_POINTER) size = 0;
+    BYTE* bytes = new BYTE[size];
+    *content = bytes;
+    if (length) *length = size;
+    SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+
+    DWORD done = 0;
+    while (done < size) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes + done, size - done, &got, nullptr)) return 0;
+        if (got == 0) break;
+        done += got;
+    }
+    return 1;
+}
+
+void ToUpperAscii(const wchar_t* source, wchar_t* destination) {
+    size_t i = 0;
+    for (; source[i]; ++i) {
+        wchar_t c = source[i];
+        destination[i] = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(toupper(c)) : c;
+    }
+    destination[i] = L'\0';
+}
+
+int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, DWORD capacity) {
+    wchar_t* out = (holder && *holder && capacity > 0) ? *holder : nullptr;
+    if (out) out[0] = L'\0';
+
+    BYTE* rawContent = nullptr;
+    DWORD size = 0;
+    ReadWholeFile(path, &rawContent, &size);
+    BytesPtr content(rawContent);
+    if (!content) return 1;
+
+    // The text ends at the first zero byte, so a UTF-16 file never yields a value.
+    const BYTE* text = content.get();
+    if (const void* zero = memchr(text, 0, size)) size = static_cast<const BYTE*>(zero) - text;
+
+    long keyAt = FindBytes(text, size, key, strlen(key));
+    if (keyAt < 0) return 1;
+    const BYTE* open = static_cast<const BYTE*>(memchr(text + keyAt, '"', size - keyAt));
+    if (!open) return 1;
+    size_t valueAt = open - text + 1;
+    const BYTE* close = static_cast<const BYTE*>(memchr(text + valueAt, '"', size - valueAt));
+    if (!close) return 1;
+
+    int bytes = static_cast<int>(close - (text + valueAt));
+    // The fill writes only within the capacity the caller's size query returned; a value that
+    // has grown since then leaves the empty string.
+    if (out && static_cast<DWORD>(bytes) + 1 <= capacity && bytes > 0) {
+        int chars = MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(text + valueAt),
+                                        bytes, out, bytes);
+        out[chars] = L'\0';
+    }
+    return bytes + 1;
+}
+
+int GetStartMenuFolderName(WideBuffer* holder, DWORD capacity) {
+    WideBufferPtr path = GlobalReleaseFilePath();
+    return ReadReleaseValue(path.get(), kStartMenuFolderNameKey, holder, capacity);
+}
+
+int GetGlobalRevisionTag(WideBuffer* holder, DWORD capacity) {
+    WideBufferPtr path = GlobalReleaseFilePath();
+    return ReadReleaseValue(path.get(), kRevisionKey, holder, capacity);
+}
+
+int GetLocalRevisionTag(WideBuffer* holder, DWORD capacity) {
+    WideBufferPtr path = LocalReleaseFilePath();
+    return ReadReleaseValue(path.get(), kRevisionKey, holder, capacity);
+}
+
+WideBuffer FetchReleaseValue(int (*getter)(WideBuffer* holder, DWORD capacity)) {
+    DWORD needed = static_cast<DWORD>(getter(nullptr, 0));
+    WideBuffer value = AllocWideBuffer(needed);
+    getter(&value, needed);
+    return value;
+}

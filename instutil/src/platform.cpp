@@ -1,0 +1,1 @@
+#include "instutil/platform.h"

@@ -1,0 +1,260 @@
+#include "test_support.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+constexpr wchar_t kShellFoldersKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+void ListInto(const std::wstring& root, const std::wstring& relative,
+              std::vector<std::wstring>* out) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out->push_back(relative + name + L"\\");
+            ListInto(root, relative + name + L"\\", out);
+        } else {
+            out->push_back(relative + name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+}  // namespace
+
+std::wstring MakeScratchDir(const std::wstring& tag) {
+    static int counter = 0;
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring path = std::wstring(temp) + L"instkit-tests\\" + tag + L"-" +
+                        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    RemoveTree(path);
+    MakeDirs(path);
+    return path;
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void MakeDirs(const std::wstring& path) { SHCreateDirectoryExW(nullptr, path.c_str(), nullptr); }
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << Narrow(path);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size());
+}
+
+std::string ReadBytes(const std::wstring& path, bool* exists) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (exists) *exists = file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD got = 0;
+    if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& root) {
+    std::vector<std::wstring> entries;
+    ListInto(root, L"", &entries);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::wstring ThisProgramDir() {
+    wchar_t path[MAX_PATH * 2];
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    *(wcsrchr(path, L'\\') + 1) = L'\0';
+    return path;
+}
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], n);
+    return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string utf8(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], n,
+                        nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring ReadRegString(HKEY root, const wchar_t* subkey, const wchar_t* name) {
+    wchar_t value[2048];
+    DWORD size = sizeof(value);
+    if (RegGetValueW(root, subkey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, value, &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    return value;
+}
+
+void WriteRegExpandString(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                          const std::wstring& value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(root, subkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
+HANDLE MakeNonAdminToken() {
+    HANDLE process = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                             0, 0, 0, &admins);
+    SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+    HANDLE restricted = nullptr;
+    CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted);
+    HANDLE primary = nullptr;
+    DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
+                     &primary);
+    FreeSid(admins);
+    CloseHandle(restricted);
+    CloseHandle(process);
+    return primary;
+}
+
+DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    BOOL started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, FALSE,
+                                                0, nullptr, nullptr, &startup, &info)
+                         : CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &info);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": " << GetLastError();
+        return static_cast<DWORD>(-1);
+    }
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(info.hProcess, &code);
+    } else {
+        TerminateProcess(info.hProcess, 1);
+        WaitForSingleObject(info.hProcess, 5000);
+        code = STILL_ACTIVE;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+ShortcutFields ReadShortcut(const std::wstring& path) {
+    ShortcutFields fields;
+    CoInitialize(nullptr);
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link)))) {
+        return fields;
+    }
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+            wchar_t text[1024];
+            fields.loaded = true;
+            if (SUCCEEDED(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH))) fields.target = text;
+            if (SUCCEEDED(link->GetArguments(text, 1024))) fields.arguments = text;
+            if (SUCCEEDED(link->GetWorkingDirectory(text, 1024))) fields.workingDirectory = text;
+            if (SUCCEEDED(link->GetDescription(text, 1024))) fields.description = text;
+            int index = -1;
+            if (SUCCEEDED(link->GetIconLocation(text, 1024, &index))) {
+                fields.iconFile = text;
+                fields.iconIndex = index;
+            }
+            link->GetShowCmd(&fields.showCommand);
+        }
+        file->Release();
+    }
+    link->Release();
+    return fields;
+}
+
+void ProgramsFolderTest::SetUp() {
+    scratch_ = MakeScratchDir(L"programs");
+    userPrograms_ = scratch_ + L"\\UserPrograms";
+    commonPrograms_ = scratch_ + L"\\CommonPrograms";
+    MakeDirs(userPrograms_);
+    MakeDirs(commonPrograms_);
+    savedUser_ = ReadRegString(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs");
+    savedCommon_ = ReadRegString(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs");
+    WriteRegExpandString(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs", userPrograms_);
+    WriteRegExpandString(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs",
+                         commonPrograms_);
+}
+
+void ProgramsFolderTest::TearDown() {
+    if (savedUser_.empty()) {
+        DeleteRegValue(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs");
+    } else {
+        WriteRegExpandString(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs", savedUser_);
+    }
+    if (savedCommon_.empty()) {
+        DeleteRegValue(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs");
+    } else {
+        WriteRegExpandString(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs",
+                             savedCommon_);
+    }
+    RemoveTree(scratch_);
+}

@@ -1,0 +1,77 @@
+// Helpers the test programs share: scratch folders, file contents, redirected Programs folders,
+// a non-administrator token, starting programs, and reading shortcuts back through the shell.
+// Everything runs against the real Windows APIs of the Wine prefix the suite runs in.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// A new, empty folder under %TEMP%\instkit-tests, unique to this process and call.
+std::wstring MakeScratchDir(const std::wstring& tag);
+// Deletes a folder with everything in it (hidden and read-only entries included).
+void RemoveTree(const std::wstring& path);
+// Creates the folder and all its parents.
+void MakeDirs(const std::wstring& path);
+
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+// The file's bytes; `exists` (when given) tells whether it could be opened.
+std::string ReadBytes(const std::wstring& path, bool* exists = nullptr);
+bool FileExists(const std::wstring& path);
+bool DirExists(const std::wstring& path);
+
+// Every file and folder below `root`, as sorted relative paths; folders end in a backslash.
+std::vector<std::wstring> ListTree(const std::wstring& root);
+
+// The folder of the running test program, with a trailing backslash.
+std::wstring ThisProgramDir();
+// UTF-8 to UTF-16 and back, for messages and file contents.
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+// Reads and writes a REG_EXPAND_SZ/REG_SZ value; an empty result means absent.
+std::wstring ReadRegString(HKEY root, const wchar_t* subkey, const wchar_t* name);
+void WriteRegExpandString(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                          const std::wstring& value);
+void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
+
+// A primary token of this process in which the Administrators group is deny-only, as for an
+// administrator running without elevation. Caller closes it.
+HANDLE MakeNonAdminToken();
+
+// Starts `commandLine` (with `token` through CreateProcessAsUserW when given), waits up to
+// `timeoutMs` and returns its exit code; STILL_ACTIVE when it did not end (it is then ended).
+DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr,
+                 DWORD timeoutMs = 60000);
+
+// The fields of a .lnk file, read back through IShellLinkW.
+struct ShortcutFields {
+    bool loaded = false;
+    std::wstring target;
+    std::wstring arguments;
+    std::wstring workingDirectory;
+    std::wstring description;
+    std::wstring iconFile;
+    int iconIndex = -1;
+    int showCommand = -1;
+};
+ShortcutFields ReadShortcut(const std::wstring& path);
+
+// Points the per-user and the all-users Programs folders at scratch folders for the test and
+// puts the previous values back afterwards.
+class ProgramsFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::wstring scratch_;        // holds both Programs folders and anything else of the test
+    std::wstring userPrograms_;   // what CSIDL_PROGRAMS now names
+    std::wstring commonPrograms_; // what CSIDL_COMMON_PROGRAMS now names
+
+private:
+    std::wstring savedUser_;
+    std::wstring savedCommon_;
+};
