@@ -62,7 +62,9 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-void MakeDirs(const std::wstring& path) { SHCreateDirectoryExW(nullptr, path.c_str(), nullptr); }
+void MakeDirs(const std::wstring& path) {
+    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+}
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -223,7 +225,11 @@ ShortcutFields ReadShortcut(const std::wstring& path) {
                 fields.iconFile = text;
                 fields.iconIndex = index;
             }
-            link->GetShowCmd(&fields.showCommand);
+            // Taken from the file's header (offset 0x3C): Wine's loader does not restore it.
+            std::string bytes = ReadBytes(path);
+            if (bytes.size() >= 0x40) {
+                fields.showCommand = *reinterpret_cast<const int*>(bytes.data() + 0x3C);
+            }
         }
         file->Release();
     }
@@ -240,8 +246,7 @@ void ProgramsFolderTest::SetUp() {
     savedUser_ = ReadRegString(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs");
     savedCommon_ = ReadRegString(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs");
     WriteRegExpandString(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs", userPrograms_);
-    WriteRegExpandString(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs",
-                         commonPrograms_);
+    WriteRegExpandString(HKEY_LOCAL_MACHINE, kShellFoldersKey, L"Common Programs", commonPrograms_);
 }
 
 void ProgramsFolderTest::TearDown() {

@@ -44,8 +44,7 @@ HANDLE MakeNonAdminToken();
 
 // Starts `commandLine` (with `token` through CreateProcessAsUserW when given), waits up to
 // `timeoutMs` and returns its exit code; STILL_ACTIVE when it did not end (it is then ended).
-DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr,
-                 DWORD timeoutMs = 60000);
+DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr, DWORD timeoutMs = 60000);
 
 // The fields of a .lnk file, read back through IShellLinkW.
 struct ShortcutFields {
@@ -67,9 +66,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::wstring scratch_;        // holds both Programs folders and anything else of the test
-    std::wstring userPrograms_;   // what CSIDL_PROGRAMS now names
-    std::wstring commonPrograms_; // what CSIDL_COMMON_PROGRAMS now names
+    std::wstring scratch_;         // holds both Programs folders and anything else of the test
+    std::wstring userPrograms_;    // what CSIDL_PROGRAMS now names
+    std::wstring commonPrograms_;  // what CSIDL_COMMON_PROGRAMS now names
 
 private:
     std::wstring savedUser_;

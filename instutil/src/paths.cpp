@@ -91,7 +91,7 @@ WideBuffer JoinStrings(int count, ...) {
 
 void FreeAndClear(WideBuffer* buffer) {
     if (!*buffer) return;
-    delete[] *buffer;
+    delete[] * buffer;
     *buffer = nullptr;
 }
 

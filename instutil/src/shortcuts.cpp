@@ -20,7 +20,9 @@ constexpr DWORD kFolderScratchChars = MAX_PATH + 1;
 // RemoveStartMenuFolder composes its path in place in a buffer of this many units.
 constexpr size_t kStartMenuFolderChars = 520;
 
-void ReleaseInterface(IUnknown* unknown) { unknown->Release(); }
+void ReleaseInterface(IUnknown* unknown) {
+    unknown->Release();
+}
 template <class T>
 using UniqueCom = std::unique_ptr<T, decltype(&ReleaseInterface)>;
 template <class T>
@@ -29,7 +31,9 @@ UniqueCom<T> OwnCom(T* object) {
 }
 using UniqueBstr = std::unique_ptr<OLECHAR, decltype(&::SysFreeString)>;
 
-int ProgramsFolderId() { return IsAdministrator() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS; }
+int ProgramsFolderId() {
+    return IsAdministrator() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+}
 
 // The Programs folder by the size query, in a new buffer; null when it cannot be found.
 WideBufferPtr FetchProgramsFolder() {
@@ -40,7 +44,9 @@ WideBufferPtr FetchProgramsFolder() {
     return folder;
 }
 
-bool IsForbiddenPathChar(wchar_t c) { return c < 0x20 || wcschr(L"/:<>\"|?*", c) != nullptr; }
+bool IsForbiddenPathChar(wchar_t c) {
+    return c < 0x20 || wcschr(L"/:<>\"|?*", c) != nullptr;
+}
 
 // True for a component that Windows would resolve to "." or "..": dots and blanks only.
 bool IsDotComponent(const wchar_t* begin, const wchar_t* end) {
@@ -287,8 +293,7 @@ int AddProgramShortcutLocalRevision(const wchar_t* targetDirectory, const wchar_
                               subfolder, title, description, showCommand, revision.get());
 }
 
-int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title,
-                          const wchar_t* revision) {
+int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title, const wchar_t* revision) {
     if (!IsSafeSubfolder(subfolder) || !IsSafeNamePart(title) || !IsSafeNamePart(revision)) {
         return 0;
     }

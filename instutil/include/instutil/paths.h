@@ -28,8 +28,12 @@ using UniqueHKey = std::unique_ptr<HKEY__, decltype(&::RegCloseKey)>;
 inline UniqueHandle OwnHandle(HANDLE handle) {
     return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle, &::CloseHandle);
 }
-inline UniqueLocal OwnLocal(void* memory) { return UniqueLocal(memory, &::LocalFree); }
-inline UniqueHKey OwnKey(HKEY key) { return UniqueHKey(key, &::RegCloseKey); }
+inline UniqueLocal OwnLocal(void* memory) {
+    return UniqueLocal(memory, &::LocalFree);
+}
+inline UniqueHKey OwnKey(HKEY key) {
+    return UniqueHKey(key, &::RegCloseKey);
+}
 
 // A new WideBuffer of `chars` units whose first unit is the terminator. Caller frees it.
 WideBuffer AllocWideBuffer(size_t chars);

@@ -63,8 +63,7 @@ int AddProgramShortcutLocalRevision(const wchar_t* targetDirectory, const wchar_
 
 // Deletes <Programs><subfolder>\<title>[ <revision>].lnk. With an empty revision it also
 // deletes "<title> .lnk", the name earlier releases wrote for an empty revision. Always 0.
-int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title,
-                          const wchar_t* revision);
+int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title, const wchar_t* revision);
 int RemoveProgramShortcutGlobalRevision(const wchar_t* subfolder, const wchar_t* title);
 int RemoveProgramShortcutFixedRevision(const wchar_t* subfolder, const wchar_t* title);
 int RemoveProgramShortcutNoRevision(const wchar_t* subfolder, const wchar_t* title);

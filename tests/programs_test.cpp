@@ -1,0 +1,229 @@
+// End-to-end runs of the built programs on staged install trees.
+#include "test_support.h"
+
+#include "resource.h"
+
+#include <set>
+
+namespace {
+
+constexpr char kRelinfo[] =
+    "<?xml version=\"1.0\"?>\n<release>\n"
+    "  <startMenuFolderName>\"Vortasim 18\"</startMenuFolderName>\n"
+    "  <startMenuShortcutAppendRevision>\"18.1\"</startMenuShortcutAppendRevision>\n"
+    "</release>\n";
+
+std::string Relinfo(const std::string& folder, const std::string& revision) {
+    return "<r startMenuFolderName=\"" + folder + "\" startMenuShortcutAppendRevision=\"" +
+           revision + "\"/>";
+}
+
+std::wstring BuiltProgram(const std::wstring& name) {
+    return ThisProgramDir() + L"..\\" + name + L"\\" + name + L".exe";
+}
+
+class InstallTreeTest : public ProgramsFolderTest {
+protected:
+    // An install root with the release file and both programs five levels below the root.
+    void Stage(const std::string& relinfo) {
+        root_ = scratch_ + L"\\Install Root";
+        MakeDirs(root_ + L"\\commonfiles\\globalsettings");
+        WriteBytes(root_ + L"\\commonfiles\\globalsettings\\relinfo.xml", relinfo);
+        bin_ = root_ + L"\\KELDA\\bin\\winx64\\tools";
+        MakeDirs(bin_);
+        for (const wchar_t* name : {L"add_shortcuts", L"remove_shortcuts"}) {
+            ASSERT_TRUE(CopyFileW(BuiltProgram(name).c_str(),
+                                  (bin_ + L"\\" + name + L".exe").c_str(), FALSE))
+                << Narrow(BuiltProgram(name));
+        }
+    }
+    DWORD Run(const wchar_t* program, const std::wstring& arguments = L"", HANDLE token = nullptr) {
+        std::wstring line = L"\"" + bin_ + L"\\" + program + L".exe\"" + arguments;
+        return RunProgram(line, token);
+    }
+    std::wstring root_;
+    std::wstring bin_;
+};
+
+struct Expected {
+    const wchar_t* file;
+    const wchar_t* executable;
+    const wchar_t* arguments;
+    const wchar_t* description;
+};
+
+const Expected kShortcuts[] = {
+    {L"Vortasim Product Launcher 18.1.lnk", L"vxstart.exe", L"", L"Vortasim Product Launcher"},
+    {L"Vortasim 18.1.lnk", L"vxstart.exe", L"-runxs", L"Start VSL Now"},
+    {L"Utilities\\Motion 18.1.lnk", L"vxmotion.exe", L"", L"KELDA Motion Utility"},
+    {L"Utilities\\Plotview 18.1.lnk", L"vxplot.exe", L"", L"KELDA Plotview Utility"},
+    {L"Utilities\\KLD_ADMIN 18.1.lnk", L"KLD_ADMIN.exe", L"", L"KELDA Administration Utility"},
+};
+
+}  // namespace
+
+TEST_F(InstallTreeTest, AddShortcutsWritesTheFiveShortcuts) {
+    Stage(kRelinfo);
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+
+    std::wstring suite = commonPrograms_ + L"\\Vortasim 18\\";
+    std::vector<std::wstring> expectedTree = {L"Vortasim 18\\", L"Vortasim 18\\Utilities\\"};
+    for (const Expected& shortcut : kShortcuts) {
+        expectedTree.push_back(std::wstring(L"Vortasim 18\\") + shortcut.file);
+        ShortcutFields fields = ReadShortcut(suite + shortcut.file);
+        ASSERT_TRUE(fields.loaded) << Narrow(shortcut.file);
+        EXPECT_EQ(fields.target, root_ + L"\\KELDA\\bin\\winx64\\" + shortcut.executable);
+        EXPECT_EQ(fields.arguments, shortcut.arguments);
+        EXPECT_EQ(fields.description, shortcut.description);
+        EXPECT_EQ(fields.workingDirectory, L"%HOMEDRIVE%%HOMEPATH%");
+        EXPECT_EQ(fields.iconFile, root_ + L"\\commonfiles\\images\\VxHub2_iconSet.ico");
+        EXPECT_EQ(fields.iconIndex, 0);
+        EXPECT_EQ(fields.showCommand, SW_SHOWNORMAL);
+    }
+    std::sort(expectedTree.begin(), expectedTree.end());
+    EXPECT_EQ(ListTree(commonPrograms_), expectedTree);
+    EXPECT_TRUE(ListTree(userPrograms_).empty());
+
+    // Arguments change nothing, and a second run saves the same files again.
+    EXPECT_EQ(Run(L"add_shortcuts", L" /uninstall --quiet \"x y\""), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_), expectedTree);
+}
+
+TEST_F(InstallTreeTest, WithoutAFolderNameTheShortcutsGoToTheTopOfPrograms) {
+    Stage("<r startMenuShortcutAppendRevision=\"r2\"/>");
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_),
+              (std::vector<std::wstring>{L"Utilities\\", L"Utilities\\KLD_ADMIN r2.lnk",
+                                         L"Utilities\\Motion r2.lnk", L"Utilities\\Plotview r2.lnk",
+                                         L"Vortasim Product Launcher r2.lnk", L"Vortasim r2.lnk"}));
+}
+
+TEST_F(InstallTreeTest, WithoutARevisionTheNamesEndInTheTitle) {
+    Stage("<r startMenuFolderName=\"S\"/>");
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    EXPECT_TRUE(FileExists(commonPrograms_ + L"\\S\\Vortasim Product Launcher.lnk"));
+    EXPECT_TRUE(FileExists(commonPrograms_ + L"\\S\\Utilities\\KLD_ADMIN.lnk"));
+}
+
+TEST_F(InstallTreeTest, AMissingReleaseFileStaysMissing) {
+    Stage("");
+    std::wstring relinfo = root_ + L"\\commonfiles\\globalsettings\\relinfo.xml";
+    DeleteFileW(relinfo.c_str());
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    EXPECT_FALSE(FileExists(relinfo));
+    EXPECT_TRUE(FileExists(commonPrograms_ + L"\\Vortasim.lnk"));
+}
+
+TEST_F(InstallTreeTest, NonAdministratorsGetTheirOwnProgramsFolder) {
+    Stage(kRelinfo);
+    HANDLE token = MakeNonAdminToken();
+    ASSERT_NE(token, nullptr);
+    EXPECT_EQ(Run(L"add_shortcuts", L"", token), 0u);
+    CloseHandle(token);
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+    EXPECT_EQ(ListTree(userPrograms_).size(), 7u);
+    EXPECT_TRUE(FileExists(userPrograms_ + L"\\Vortasim 18\\Utilities\\Plotview 18.1.lnk"));
+}
+
+TEST_F(InstallTreeTest, HostileReleaseValuesWriteNothing) {
+    const std::string hostile[] = {Relinfo("..\\..\\Startup", "18.1"),
+                                   Relinfo("C:\\x", "18.1"),
+                                   Relinfo("a:b", "18.1"),
+                                   Relinfo("Suite", "1\\..\\..\\x"),
+                                   Relinfo("\\\\srv\\share", "1"),
+                                   Relinfo("..", ""),
+                                   Relinfo("Suite", "a/b"),
+                                   Relinfo("S\x01", "1")};
+    for (const std::string& relinfo : hostile) {
+        Stage(relinfo);
+        std::vector<std::wstring> before = ListTree(scratch_);
+        EXPECT_EQ(Run(L"add_shortcuts"), 0u) << relinfo;
+        EXPECT_EQ(ListTree(scratch_), before) << relinfo;
+        EXPECT_FALSE(DirExists(L"C:\\x")) << relinfo;
+        RemoveTree(root_);
+    }
+}
+
+// The shipped programs import only Windows system DLLs and carry the icon group and manifest.
+namespace {
+
+std::set<std::string> ImportedDlls(const std::string& image) {
+    std::set<std::string> dlls;
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    auto sections = IMAGE_FIRST_SECTION(nt);
+    auto toOffset = [&](DWORD rva) -> DWORD {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize) {
+                return rva - s.VirtualAddress + s.PointerToRawData;
+            }
+        }
+        return 0;
+    };
+    DWORD importRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    auto descriptor =
+        reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + toOffset(importRva));
+    for (; descriptor->Name; ++descriptor) {
+        std::string name = image.data() + toOffset(descriptor->Name);
+        for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        dlls.insert(name);
+    }
+    return dlls;
+}
+
+}  // namespace
+
+TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
+    const std::set<std::string> system = {"kernel32.dll", "user32.dll",  "advapi32.dll",
+                                          "shell32.dll",  "shlwapi.dll", "ole32.dll",
+                                          "oleaut32.dll", "msvcrt.dll"};
+    for (const wchar_t* name : {L"add_shortcuts", L"remove_shortcuts"}) {
+        SCOPED_TRACE(Narrow(name));
+        std::string image = ReadBytes(BuiltProgram(name));
+        ASSERT_GT(image.size(), 1024u);
+        std::set<std::string> dlls = ImportedDlls(image);
+        EXPECT_FALSE(dlls.empty());
+        for (const std::string& dll : dlls) EXPECT_EQ(system.count(dll), 1u) << dll;
+
+        HMODULE module = LoadLibraryExW(BuiltProgram(name).c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module, nullptr);
+        HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(IDI_MYICON), RT_GROUP_ICON);
+        ASSERT_NE(group, nullptr);
+        auto dir = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+        // GRPICONDIR: reserved, type, count; then 14-byte entries of width, height, colours,
+        // reserved, planes, bit count, size and id.
+        WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+        std::multiset<std::pair<int, int>> images;
+        for (WORD i = 0; i < count; ++i) {
+            const BYTE* entry = dir + 6 + 14 * i;
+            int width = entry[0] ? entry[0] : 256;
+            images.insert({width, *reinterpret_cast<const WORD*>(entry + 6)});
+            EXPECT_EQ(entry[0], entry[1]);
+        }
+        EXPECT_EQ(images, (std::multiset<std::pair<int, int>>{{16, 4},
+                                                              {32, 4},
+                                                              {16, 8},
+                                                              {32, 8},
+                                                              {48, 8},
+                                                              {16, 32},
+                                                              {32, 32},
+                                                              {48, 32},
+                                                              {64, 32},
+                                                              {256, 32}}));
+
+        HRSRC manifestResource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        ASSERT_NE(manifestResource, nullptr);
+        std::string manifest(
+            static_cast<const char*>(LockResource(LoadResource(module, manifestResource))),
+            SizeofResource(module, manifestResource));
+        EXPECT_NE(manifest.find("level=\"highestAvailable\""), std::string::npos);
+        EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+        EXPECT_NE(manifest.find("{e2011457-1546-43c5-a5fe-008deee3d3f0}"), std::string::npos);
+        EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
+        FreeLibrary(module);
+    }
+}
