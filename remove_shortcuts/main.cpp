@@ -1,4 +1,55 @@
-// remove_shortcuts: deletes the suite's Start-menu shortcuts and the emptied folders.
+// remove_shortcuts: deletes the suite's Start-menu shortcuts, then its Utilities folder and its
+// own Start-menu folder when no files are left in them. Takes no arguments, opens no window,
+// reports nothing and always exits with 0.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include "instutil/paths.h"
+#include "instutil/shortcuts.h"
+
+namespace {
+
+struct RemovalEntry {
+    const wchar_t* title;
+    const wchar_t* subfolderTail;  // follows "\<folder>"
+};
+
+// Deleted in this order, all before any folder is examined. add_shortcuts writes all of these
+// but the site-information entry, which a site may have added under the same revision.
+constexpr RemovalEntry kCatalogue[] = {
+    {L"Vortasim Product Launcher", L"\\"},
+    {L"Vortasim", L"\\"},
+    {L"Motion", L"\\Utilities\\"},
+    {L"Plotview", L"\\Utilities\\"},
+    {L"Plotview Site Information", L"\\Utilities\\"},
+    {L"KLD_ADMIN", L"\\Utilities\\"},
+};
+
+int RemoveCatalogueEntry(const RemovalEntry& entry, const wchar_t* folder) {
+    WideBuffer subfolder = JoinStrings(3, L"\\", folder, entry.subfolderTail);
+    RemoveProgramShortcutGlobalRevision(subfolder, entry.title);
+    FreeAndClear(&subfolder);
+    return 0;
+}
+
+int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
+    WideBuffer folder = FetchReleaseValue(GetStartMenuFolderName);
+
+    // A folder name that would lead outside the Programs folder deletes nothing at all.
+    if (IsSafeFolderName(folder)) {
+        for (const RemovalEntry& entry : kCatalogue) RemoveCatalogueEntry(entry, folder);
+        // Utilities first, so that an emptied Utilities no longer holds up the suite's folder.
+        WideBuffer utilities = JoinStrings(3, L"\\", folder, L"\\Utilities");
+        RemoveProgramsSubfolder(utilities);
+        FreeAndClear(&utilities);
+        RemoveStartMenuFolder(folder);
+    }
+
+    FreeAndClear(&folder);
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    return RemoveShortcutsMain(instance, nullptr, GetCommandLineW(), showCommand);
+}

@@ -227,3 +227,145 @@ TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
         FreeLibrary(module);
     }
 }
+
+// Round trips: add_shortcuts then remove_shortcuts leave the Start menu as it was.
+namespace {
+
+constexpr const char* kTitles[] = {"Vortasim Product Launcher", "Vortasim", "Motion", "Plotview",
+                                   "Plotview Site Information", "KLD_ADMIN"};
+
+struct RoundTrip {
+    const char* name;
+    std::string relinfo;
+    size_t added;  // files and folders that add_shortcuts writes
+};
+
+class RoundTripTest : public InstallTreeTest, public ::testing::WithParamInterface<RoundTrip> {};
+
+}  // namespace
+
+TEST_P(RoundTripTest, InstallThenRemovalLeavesEverythingAsItWas) {
+    Stage(GetParam().relinfo);
+    // Something of the user's own beside the suite must survive.
+    MakeDirs(commonPrograms_ + L"\\Other Suite");
+    WriteBytes(commonPrograms_ + L"\\Other Suite\\Other.lnk", "x");
+    std::vector<std::wstring> before = ListTree(scratch_);
+
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(scratch_).size(), before.size() + GetParam().added);
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(scratch_), before);
+
+    // Twice in a row, each way.
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(scratch_), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReleaseFiles, RoundTripTest,
+    ::testing::Values(RoundTrip{"WithRevision", kRelinfo, 7},
+                      RoundTrip{"WithoutRevision", Relinfo("Vortasim 18", ""), 7},
+                      // "Vortasim Ü 18" with the revision "18.1-ß", in UTF-8.
+                      RoundTrip{"NonAscii", Relinfo("Vortasim \xC3\x9C 18", "18.1-\xC3\x9F"), 7},
+                      // No folder name: the top of the Programs folder and its Utilities.
+                      RoundTrip{"NoFolderName", "<r startMenuShortcutAppendRevision=\"18.1\"/>", 6},
+                      RoundTrip{"NoReleaseValues", "", 6}),
+    [](const ::testing::TestParamInfo<RoundTrip>& info) { return info.param.name; });
+
+TEST_F(InstallTreeTest, FilesOfTheUsersKeepTheirFolders) {
+    Stage(kRelinfo);
+    std::wstring suite = commonPrograms_ + L"\\Vortasim 18";
+
+    // A shortcut the user added keeps the suite's folder; Utilities still goes.
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    WriteBytes(suite + L"\\Mine.lnk", "x");
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_),
+              (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Mine.lnk"}));
+    DeleteFileW((suite + L"\\Mine.lnk").c_str());
+
+    // A file left in Utilities keeps Utilities and the suite's folder.
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    WriteBytes(suite + L"\\Utilities\\notes.txt", "x");
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_),
+              (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Utilities\\",
+                                         L"Vortasim 18\\Utilities\\notes.txt"}));
+    DeleteFileW((suite + L"\\Utilities\\notes.txt").c_str());
+
+    // The site-information shortcut under the current revision goes too.
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    WriteBytes(suite + L"\\Utilities\\Plotview Site Information 18.1.lnk", "x");
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+}
+
+TEST_F(InstallTreeTest, RemovalKeepsToTheProgramsFolderOfTheUsersRights) {
+    Stage(kRelinfo);
+    HANDLE token = MakeNonAdminToken();
+    ASSERT_NE(token, nullptr);
+    EXPECT_EQ(Run(L"add_shortcuts", L"", token), 0u);
+    ASSERT_EQ(ListTree(userPrograms_).size(), 7u);
+
+    // An administrator's removal looks in the all-users folder only.
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(userPrograms_).size(), 7u);
+
+    EXPECT_EQ(Run(L"remove_shortcuts", L"", token), 0u);
+    CloseHandle(token);
+    EXPECT_TRUE(ListTree(userPrograms_).empty());
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+}
+
+TEST_F(InstallTreeTest, HostileReleaseValuesDeleteNothing) {
+    // Decoys wherever a naively composed path would lead.
+    std::wstring outside = L"C:\\instkit-decoy-" + std::to_wstring(GetCurrentProcessId());
+    MakeDirs(outside + L"\\Utilities");
+    const std::string hostile[] = {Relinfo("..\\..\\Startup", "18.1"),
+                                   Relinfo("..\\..\\Startup", ""),
+                                   Relinfo(Narrow(outside), "18.1"),
+                                   Relinfo("a:b", "18.1"),
+                                   Relinfo("Suite", "1\\..\\..\\..\\Startup\\x"),
+                                   Relinfo("..", "")};
+    for (const std::string& relinfo : hostile) {
+        SCOPED_TRACE(relinfo);
+        Stage(relinfo);
+        std::wstring folder = Widen(relinfo.substr(23, relinfo.find('"', 23) - 23));
+        for (const char* title : kTitles) {
+            for (const wchar_t* tail : {L"\\", L"\\Utilities\\"}) {
+                std::wstring naive =
+                    commonPrograms_ + L"\\" + folder + tail + Widen(title) + L" 18.1.lnk";
+                wchar_t full[MAX_PATH * 2];
+                if (!GetFullPathNameW(naive.c_str(), MAX_PATH * 2, full, nullptr)) continue;
+                std::wstring decoy = full;
+                MakeDirs(decoy.substr(0, decoy.rfind(L'\\')));
+                WriteBytes(decoy, "decoy");
+                std::wstring bare = decoy.substr(0, decoy.size() - 9) + L".lnk";
+                WriteBytes(bare, "decoy");
+            }
+        }
+        MakeDirs(scratch_ + L"\\Common\\Startup\\Utilities");
+        std::vector<std::wstring> before = ListTree(scratch_);
+        std::vector<std::wstring> outsideBefore = ListTree(outside);
+        EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+        EXPECT_EQ(ListTree(scratch_), before);
+        EXPECT_EQ(ListTree(outside), outsideBefore);
+        EXPECT_TRUE(DirExists(outside + L"\\Utilities"));
+        RemoveTree(root_);
+    }
+    RemoveTree(outside);
+}
+
+TEST_F(InstallTreeTest, EveryRunExitsWithZero) {
+    Stage(kRelinfo);
+    for (const wchar_t* arguments :
+         {L"", L" /?", L" --help", L" -x \"a b\" c", L" \"unterminated"}) {
+        EXPECT_EQ(Run(L"add_shortcuts", arguments), 0u);
+        EXPECT_EQ(Run(L"remove_shortcuts", arguments), 0u);
+        EXPECT_EQ(Run(L"remove_shortcuts", arguments), 0u);
+    }
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+}

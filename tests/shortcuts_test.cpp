@@ -202,6 +202,12 @@ TEST_F(ShortcutsTest, FolderChecks) {
     EXPECT_EQ(RemoveFolderIfNoFiles(hidden.c_str()), S_OK);
     EXPECT_TRUE(FileExists(hidden + L"\\desktop.ini"));
 
+    // A doubled separator, as composed for an empty folder name, names the same folder.
+    std::wstring doubled = scratch_ + L"\\\\doubled";
+    MakeDirs(scratch_ + L"\\doubled");
+    EXPECT_EQ(RemoveFolderIfNoFiles(doubled.c_str()), S_OK);
+    EXPECT_FALSE(DirExists(scratch_ + L"\\doubled"));
+
     EXPECT_EQ(RemoveFolderIfNoFiles((scratch_ + L"\\missing").c_str()), E_FAIL);
 
     // A file cannot be bound as a folder: its failure comes back and the file stays.

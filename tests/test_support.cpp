@@ -239,8 +239,9 @@ ShortcutFields ReadShortcut(const std::wstring& path) {
 
 void ProgramsFolderTest::SetUp() {
     scratch_ = MakeScratchDir(L"programs");
-    userPrograms_ = scratch_ + L"\\UserPrograms";
-    commonPrograms_ = scratch_ + L"\\CommonPrograms";
+    // Deep enough that a path climbing out of a Programs folder still lands in the scratch folder.
+    userPrograms_ = scratch_ + L"\\User\\Start Menu\\Programs";
+    commonPrograms_ = scratch_ + L"\\Common\\Start Menu\\Programs";
     MakeDirs(userPrograms_);
     MakeDirs(commonPrograms_);
     savedUser_ = ReadRegString(HKEY_CURRENT_USER, kShellFoldersKey, L"Programs");

@@ -85,8 +85,15 @@ HRESULT ListFirstFile(const wchar_t* path, HRESULT* listing) {
     auto freeIdList = [&malloc](LPITEMIDLIST list) { malloc->Free(list); };
     using UniqueIdList = std::unique_ptr<ITEMIDLIST, decltype(freeIdList)>;
 
+    // The shell parses a path with doubled separators (as composed for an empty folder name)
+    // only once they are resolved, as the file system resolves them.
+    DWORD fullSize = GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (fullSize == 0) return HRESULT_FROM_WIN32(GetLastError());
+    WideBufferPtr fullPath(AllocWideBuffer(fullSize));
+    GetFullPathNameW(path, fullSize, fullPath.get(), nullptr);
+
     LPITEMIDLIST rawList = nullptr;
-    UniqueBstr parsePath(SysAllocString(path), &::SysFreeString);
+    UniqueBstr parsePath(SysAllocString(fullPath.get()), &::SysFreeString);
     hr = desktop->ParseDisplayName(nullptr, nullptr, parsePath.get(), nullptr, &rawList, nullptr);
     parsePath.reset();
     UniqueIdList list(rawList, freeIdList);
