@@ -1,16 +1,18 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Runs a Windows program under Wine in a scratch prefix of the build tree.
 #   wine-run.sh PREFIX PROGRAM [ARGS...]  run PROGRAM (the prefix is made on first use)
 #   wine-run.sh --fresh PREFIX            start the prefix anew from its template
 #   wine-run.sh --stop PREFIX             end the prefix's wineserver
 # Never touches ~/.wine: every call names its prefix.
-set -eu
+set -euo pipefail
 
 setup_env() {
   export WINEPREFIX="$1"
   export WINEARCH=win32
   export WINEDEBUG=-all
-  export WINEDLLOVERRIDES='mscoree=;mshtml=;winemenubuilder.exe=d'
+  # No Mono or Gecko downloads, no menu entries on the host, and no debugger that would wait
+  # forever over a crashed test.
+  export WINEDLLOVERRIDES='mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d'
   unset DISPLAY WAYLAND_DISPLAY
 }
 
@@ -62,8 +64,15 @@ prefix="$1"
 shift
 ensure_prefix "$prefix"
 setup_env "$prefix"
-# A persistent, warm wineserver: without it Wine's service processes inherit the caller's pipes
-# and every run waits for them.
-wineserver -p >/dev/null 2>&1 </dev/null || true
-wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+# A persistent, warm wineserver, with its service processes started by a shell that holds no
+# descriptor of the caller's: otherwise they inherit the caller's pipes, and whoever waits for
+# those pipes to close (CTest, ninja) waits for the services.
+(
+  for fd in /proc/$BASHPID/fd/*; do
+    fd=${fd##*/}
+    [ "$fd" -gt 2 ] && eval "exec $fd>&-" 2>/dev/null
+  done
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+)
 exec wine "$@"

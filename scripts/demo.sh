@@ -6,7 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 bash scripts/setup.sh
-cmake --preset release -DINSTKIT_TESTS=OFF >/dev/null
+cmake --preset release >/dev/null
 cmake --build --preset release --target add_shortcuts remove_shortcuts show_shortcuts
 
 build=build/release

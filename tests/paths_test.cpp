@@ -184,6 +184,9 @@ TEST_F(ReleaseFileTest, MissingKeyOneQuoteAndEmptyValueGiveTheEmptyString) {
     // The key is matched case-sensitively, and the text ends at the first zero byte.
     EXPECT_EQ(Read("<x STARTMENUFOLDERNAME=\"v\"/>").queried, 1);
     EXPECT_EQ(Read(std::string("<x startMenuFolderName=\"v\0\"/>", 29)).queried, 1);
+    EXPECT_EQ(Read(std::string("<x>\0 startMenuFolderName=\"v\"/>", 30)).queried, 1);
+    EXPECT_EQ(
+        Read(std::string(40, ' ') + "startMenuFolderName=\"v\"" + std::string(1, '\0')).queried, 2);
 }
 
 TEST_F(ReleaseFileTest, NonAsciiValueKeepsItsByteCountAsSize) {

@@ -1,12 +1,16 @@
 #include "instutil/paths.h"
 
 #include <aclapi.h>
+#include <emmintrin.h>
 #include <shlwapi.h>
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cstdarg>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <cwchar>
 
 const char kStartMenuFolderNameKey[] = "startMenuFolderName";
@@ -43,16 +47,45 @@ WideBufferPtr LocalReleaseFilePath() {
     return WideBufferPtr(JoinStrings(2, directory.get(), kReleaseFileName));
 }
 
-// Finds `needle` in the first `size` bytes of `text`; the offset, or -1.
+// Offset of the first occurrence of `needle` in the first `size` bytes of `text`, or -1. A
+// skip search: it looks at a fraction of the bytes, so a key at the end of a large file costs
+// little beyond reading it.
 long FindBytes(const BYTE* text, size_t size, const char* needle, size_t needleSize) {
-    if (needleSize == 0 || needleSize > size) return needleSize == 0 ? 0 : -1;
-    for (size_t i = 0; i + needleSize <= size; ++i) {
-        const void* hit = memchr(text + i, needle[0], size - needleSize + 1 - i);
-        if (!hit) return -1;
-        i = static_cast<const BYTE*>(hit) - text;
-        if (memcmp(text + i, needle, needleSize) == 0) return static_cast<long>(i);
+    auto needleBytes = reinterpret_cast<const BYTE*>(needle);
+    std::boyer_moore_horspool_searcher<const BYTE*> searcher(needleBytes, needleBytes + needleSize);
+    const BYTE* hit = std::search(text, text + size, searcher);
+    return hit == text + size && needleSize > 0 ? -1 : static_cast<long>(hit - text);
+}
+
+// Offset of the first zero byte in the first `size` bytes of `text`, or `size`.
+size_t FindZeroBytePlain(const BYTE* text, size_t size) {
+    size_t i = 0;
+    for (; i + 4 <= size; i += 4) {  // four bytes at a time
+        uint32_t word;
+        memcpy(&word, text + i, 4);
+        if ((word - 0x01010101u) & ~word & 0x80808080u) break;
     }
-    return -1;
+    for (; i < size; ++i) {
+        if (text[i] == 0) return i;
+    }
+    return size;
+}
+
+// The same, sixteen bytes at a time, for processors with SSE2.
+__attribute__((target("sse2"))) size_t FindZeroByteSse2(const BYTE* text, size_t size) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 16 <= size; i += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)) != 0) break;
+    }
+    return i + FindZeroBytePlain(text + i, size - i);
+}
+
+size_t FindZeroByte(const BYTE* text, size_t size) {
+    return IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE)
+               ? FindZeroByteSse2(text, size)
+               : FindZeroBytePlain(text, size);
 }
 
 }  // namespace
@@ -226,10 +259,8 @@ int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, D
     BytesPtr content(rawContent);
     if (!content) return 1;
 
-    // The text ends at the first zero byte, so a UTF-16 file never yields a value.
+    // The key, then the first double quote after it and the next one.
     const BYTE* text = content.get();
-    if (const void* zero = memchr(text, 0, size)) size = static_cast<const BYTE*>(zero) - text;
-
     long keyAt = FindBytes(text, size, key, strlen(key));
     if (keyAt < 0) return 1;
     const BYTE* open = static_cast<const BYTE*>(memchr(text + keyAt, '"', size - keyAt));
@@ -237,6 +268,9 @@ int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, D
     size_t valueAt = open - text + 1;
     const BYTE* close = static_cast<const BYTE*>(memchr(text + valueAt, '"', size - valueAt));
     if (!close) return 1;
+    // The text ends at its first zero byte (so a UTF-16 file never yields a value): all of it
+    // must lie before that.
+    if (FindZeroByte(text, close - text) < static_cast<size_t>(close - text)) return 1;
 
     int bytes = static_cast<int>(close - (text + valueAt));
     // The fill writes only within the capacity the caller's size query returned; a value that
