@@ -144,6 +144,11 @@ TEST_F(InstallTreeTest, HostileReleaseValuesWriteNothing) {
     }
 }
 
+TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {
+    // The programs' own handler ends the process at once, with abort's code, and shows nothing.
+    EXPECT_EQ(RunProgram(L"\"" + ThisProgramDir() + L"uncaught_probe.exe\"", nullptr, 20000), 3u);
+}
+
 // The shipped programs import only Windows system DLLs and carry the icon group and manifest.
 namespace {
 
