@@ -216,6 +216,25 @@ int GetProgramsFolder(wchar_t* buffer, DWORD capacity) {
     return 0;
 }
 
+namespace {
+
+// The one naming rule both sides follow: <Programs><subfolder>\<title> <revision>.lnk, or
+// <title>.lnk when the revision is empty. Null when a part would lead outside the Programs
+// folder or the Programs folder cannot be found.
+WideBufferPtr ComposeShortcutPath(const wchar_t* subfolder, const wchar_t* title,
+                                  const wchar_t* revision) {
+    if (!IsSafeSubfolder(subfolder) || !IsSafeNamePart(title) || !IsSafeNamePart(revision)) {
+        return nullptr;
+    }
+    WideBufferPtr programs = FetchProgramsFolder();
+    if (!programs) return nullptr;
+    const wchar_t* separator = revision[0] ? L" " : L"";
+    return WideBufferPtr(JoinStrings(7, programs.get(), subfolder, L"\\", title, separator,
+                                     revision, kShortcutExtension));
+}
+
+}  // namespace
+
 HRESULT CreateShortcutFile(const wchar_t* shortcutPath, const wchar_t* target,
                            const wchar_t* arguments, const wchar_t* workingDirectory,
                            const wchar_t* description, const wchar_t* iconFile, int iconIndex,
@@ -256,15 +275,8 @@ int AddProgramShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile
                        const wchar_t* workingDirectory, const wchar_t* subfolder,
                        const wchar_t* title, const wchar_t* description, int showCommand,
                        const wchar_t* revision) {
-    if (!IsSafeSubfolder(subfolder) || !IsSafeNamePart(title) || !IsSafeNamePart(revision)) {
-        return 0;
-    }
-    WideBufferPtr programs = FetchProgramsFolder();
-    if (!programs) return 0;
-
-    const wchar_t* separator = revision[0] ? L" " : L"";
-    WideBufferPtr shortcutPath(JoinStrings(7, programs.get(), subfolder, L"\\", title, separator,
-                                           revision, kShortcutExtension));
+    WideBufferPtr shortcutPath = ComposeShortcutPath(subfolder, title, revision);
+    if (!shortcutPath) return 0;
     WideBufferPtr target(JoinStrings(4, L"\"", targetDirectory, targetFile, L"\""));
     CreateShortcutFile(shortcutPath.get(), target.get(), arguments, workingDirectory, description,
                        iconFile, 0, showCommand);
@@ -301,20 +313,14 @@ int AddProgramShortcutLocalRevision(const wchar_t* targetDirectory, const wchar_
 }
 
 int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title, const wchar_t* revision) {
-    if (!IsSafeSubfolder(subfolder) || !IsSafeNamePart(title) || !IsSafeNamePart(revision)) {
-        return 0;
-    }
-    WideBufferPtr programs = FetchProgramsFolder();
-    if (!programs) return 0;
-
-    // With an empty revision, "<title> .lnk" is the name earlier releases wrote: delete it too.
-    const wchar_t* separator = revision[0] ? L" " : L"";
-    WideBufferPtr shortcutPath(JoinStrings(7, programs.get(), subfolder, L"\\", title, separator,
-                                           revision, kShortcutExtension));
+    WideBufferPtr shortcutPath = ComposeShortcutPath(subfolder, title, revision);
+    if (!shortcutPath) return 0;
     DeleteFileBothForms(shortcutPath.get());
+    // With an empty revision, "<title> .lnk" is the name earlier releases wrote: delete it too.
     if (!revision[0]) {
-        WideBufferPtr oldPath(JoinStrings(5, programs.get(), subfolder, L"\\", title, L" .lnk"));
-        DeleteFileBothForms(oldPath.get());
+        WideBufferPtr oldTitle(JoinStrings(2, title, L" "));
+        WideBufferPtr oldPath = ComposeShortcutPath(subfolder, oldTitle.get(), L"");
+        if (oldPath) DeleteFileBothForms(oldPath.get());
     }
     return 0;
 }
