@@ -1,20 +1,55 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a scratch prefix of the build tree.
-#   wine-run.sh PREFIX PROGRAM [ARGS...]  run PROGRAM (the prefix is made on first use)
-#   wine-run.sh --fresh PREFIX            start the prefix anew from its template
-#   wine-run.sh --stop PREFIX             end the prefix's wineserver
-# Never touches ~/.wine: every call names its prefix.
+#   wine-run.sh ARCH PREFIX PROGRAM [ARGS...]  run PROGRAM (the prefix is made on first use)
+#   wine-run.sh --fresh ARCH PREFIX            start the prefix anew from its template
+#   wine-run.sh --stop ARCH PREFIX             end the prefix's wineserver
+# ARCH is the prefix's Windows architecture, win32 or win64: the build's own, unless
+# INSTKIT_WINE_ARCH in the environment names another (win64 runs 32-bit programs the way a
+# 64-bit Windows does, under WoW64). The prefix used is PREFIX-ARCH. Never touches ~/.wine:
+# every call names its prefix.
 set -euo pipefail
+
+mode=run
+case "${1:-}" in
+--fresh | --stop)
+  mode=${1#--}
+  shift
+  ;;
+esac
+arch=${INSTKIT_WINE_ARCH:-$1}
+prefix=$2-$arch
+shift 2
+
+# Debian's `wine` and `wineserver` wrappers choose the 32-bit loader whenever it is installed,
+# even on a host that cannot execute it: name the loaders directly.
+case "$arch" in
+win64) loader=/usr/lib/wine/wine64 ;;
+win32) loader=/usr/lib/wine/wine ;;
+*)
+  echo "wine-run.sh: unknown Windows architecture '$arch' (win32 or win64)" >&2
+  exit 2
+  ;;
+esac
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver32
 
 setup_env() {
   export WINEPREFIX="$1"
-  export WINEARCH=win32
+  export WINEARCH="$arch"
+  export WINELOADER="$loader"
+  export WINESERVER="$server"
   export WINEDEBUG=-all
   # No Mono or Gecko downloads, no menu entries on the host, and no debugger that would wait
   # forever over a crashed test.
   export WINEDLLOVERRIDES='mscoree=;mshtml=;winemenubuilder.exe=d;winedbg.exe=d'
   unset DISPLAY WAYLAND_DISPLAY
 }
+
+if ! "$loader" --version >/dev/null 2>&1; then
+  echo "wine-run.sh: this host cannot run $loader, so no $arch prefix here" \
+    "(a host that refuses 32-bit code needs the x86_64 build and win64)" >&2
+  exit 126
+fi
 
 # A booted prefix with the null graphics driver, kept as PREFIX.template so that a fresh run
 # prefix is a copy (about a second) rather than a new boot (about ten).
@@ -25,15 +60,14 @@ make_template() {
   mkdir -p "$template.tmp"
   (
     setup_env "$template.tmp"
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wineserver -w
+    "$loader" wineboot -i >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    "$server" -w
   )
   mv "$template.tmp" "$template"
 }
 
 ensure_prefix() {
-  prefix="$1"
   mkdir -p "$(dirname "$prefix")"
   (
     flock 9
@@ -45,24 +79,22 @@ ensure_prefix() {
   ) 9>"$prefix.lock"
 }
 
-case "${1:-}" in
---fresh)
-  setup_env "$2"
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$2"
-  ensure_prefix "$2"
+case "$mode" in
+fresh)
+  setup_env "$prefix"
+  "$server" -k >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+  ensure_prefix
   exit 0
   ;;
---stop)
-  setup_env "$2"
-  wineserver -k >/dev/null 2>&1 || true
+stop)
+  setup_env "$prefix"
+  "$server" -k >/dev/null 2>&1 || true
   exit 0
   ;;
 esac
 
-prefix="$1"
-shift
-ensure_prefix "$prefix"
+ensure_prefix
 setup_env "$prefix"
 # A persistent, warm wineserver, with its service processes started by a shell that holds no
 # descriptor of the caller's: otherwise they inherit the caller's pipes, and whoever waits for
@@ -72,7 +104,7 @@ setup_env "$prefix"
     fd=${fd##*/}
     [ "$fd" -gt 2 ] && eval "exec $fd>&-" 2>/dev/null
   done
-  wineserver -p </dev/null >/dev/null 2>&1 || true
-  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  "$server" -p </dev/null >/dev/null 2>&1 || true
+  "$loader" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 )
-exec wine "$@"
+exec "$loader" "$@"
