@@ -17,7 +17,7 @@ case "${1:-}" in
   ;;
 esac
 arch=${INSTKIT_WINE_ARCH:-$1}
-prefix=$2-$arch
+prefix=$(realpath -m "$2")-$arch
 shift 2
 
 # Debian's `wine` and `wineserver` wrappers choose the 32-bit loader whenever it is installed,

@@ -6,17 +6,28 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 bash scripts/setup.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target add_shortcuts remove_shortcuts show_shortcuts
+. scripts/route.sh
+instkit_choose_route
+if [ "$instkit_route" = i686 ]; then
+  preset=release arch=win32
+  echo "== Showing the shipped 32-bit programs ($instkit_route_why)"
+else
+  preset=release-x64 arch=win64
+  echo "== Showing the x86_64 build of the same sources, not the shipped 32-bit programs" \
+    "($instkit_route_why)"
+fi
+cmake --preset $preset >/dev/null
+cmake --build --preset $preset --target add_shortcuts remove_shortcuts show_shortcuts
 
-build=build/release
+build=build/$preset
 prefix=$top/$build/wine/demo-prefix
-wine_run() { cmake/wine-run.sh "$prefix" "$@"; }
-cmake/wine-run.sh --fresh "$prefix"
-trap 'cmake/wine-run.sh --stop "$prefix"' EXIT
+unset INSTKIT_WINE_ARCH
+wine_run() { cmake/wine-run.sh $arch "$prefix" "$@"; }
+cmake/wine-run.sh --fresh $arch "$prefix"
+trap 'cmake/wine-run.sh --stop $arch "$prefix"' EXIT
 
 # A sample install: the release file under the root, both programs five levels below it.
-root="$prefix/drive_c/Vortasim 18.1"
+root="$prefix-$arch/drive_c/Vortasim 18.1"
 tools="$root/KELDA/bin/winx64/installer"
 mkdir -p "$root/commonfiles/globalsettings" "$root/commonfiles/images" "$tools"
 cat >"$root/commonfiles/globalsettings/relinfo.xml" <<'XML'
@@ -39,11 +50,12 @@ show() {
 }
 
 show "Start menu before"
-code=0
-wine_run "C:\\Vortasim 18.1\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe" || code=$?
-echo "add_shortcuts exited with $code"
-show "Start menu after add_shortcuts"
-code=0
-wine_run "C:\\Vortasim 18.1\\KELDA\\bin\\winx64\\installer\\remove_shortcuts.exe" || code=$?
-echo "remove_shortcuts exited with $code"
-show "Start menu after remove_shortcuts"
+failed=0
+for program in add_shortcuts remove_shortcuts; do
+  code=0
+  wine_run "C:\\Vortasim 18.1\\KELDA\\bin\\winx64\\installer\\$program.exe" || code=$?
+  echo "$program exited with $code"
+  [ "$code" -eq 0 ] || failed=1
+  show "Start menu after $program"
+done
+exit $failed

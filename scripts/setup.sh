@@ -1,23 +1,24 @@
 #!/usr/bin/env bash
-# Installs what the build, the demo and the tests need on a Debian 12 machine.
+# Installs what the build, the demo and the tests need on a Debian 12 machine, for the route this
+# host takes (scripts/route.sh): both MinGW-w64 toolchains and 64-bit Wine everywhere, 32-bit
+# Wine only where the host executes 32-bit code.
 set -euo pipefail
+. "$(dirname "$0")/route.sh"
+instkit_choose_route
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
 need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v ninja >/dev/null || need+=(ninja-build)
-command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
-command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-command -v wrestool >/dev/null || need+=(icoutils)
-if ! command -v wine >/dev/null || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-  need+=(wine wine32:i386)
-fi
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+for package in cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest \
+  icoutils wine wine64; do
+  installed "$package" || need+=("$package")
+done
+if [ "$instkit_route" = i686 ] && ! installed wine32:i386; then need+=(wine32:i386); fi
 
 if [ ${#need[@]} -gt 0 ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$instkit_route" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive

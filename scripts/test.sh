@@ -1,10 +1,76 @@
 #!/usr/bin/env bash
-# Builds everything (debug) and runs every test under Wine.
+# Builds everything and runs every test under Wine, on the route this host takes
+# (scripts/route.sh; INSTKIT_TEST_ARCH=i686 or x86_64 forces one):
+#   every host  the shipped 32-bit release build: programs, library and every test compile (the
+#               32-bit layout checks hold), and its programs are examined (image, rebuild)
+#   i686        the whole suite on that build in a 32-bit prefix, again in a 64-bit prefix
+#               (WoW64, as on 64-bit Windows), and on the x86_64 build
+#   x86_64      the whole suite on the x86_64 build
+# Ends with CTest's closing lines over every suite run; any suite failing or running no test
+# fails the whole.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 bash scripts/setup.sh
-cmake --preset debug
-cmake --build --preset debug
-ctest --preset debug
+. scripts/route.sh
+instkit_choose_route
+echo "== Route: $instkit_route ($instkit_route_why)"
+
+cmake --preset release
+cmake --build --preset release
+
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+names=() counts=() failures=() failed_lines=()
+total_seconds=0
+
+# run_suite NAME TEST-PRESET: one CTest run, its figures kept for the closing summary.
+run_suite() {
+  local name=$1 preset=$2 log="$logs/${#names[@]}.log" count failed seconds
+  echo
+  echo "== Suite: $name (ctest --preset $preset)"
+  ctest --preset "$preset" 2>&1 | tee "$log" || true
+  count=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -1)
+  failed=$(sed -n 's/.*, \([0-9]*\) tests failed out of [0-9]*$/\1/p' "$log" | tail -1)
+  seconds=$(sed -n 's/^Total Test time (real) = *\([0-9.]*\) sec$/\1/p' "$log" | tail -1)
+  if [ -z "$count" ] || [ "$count" -eq 0 ]; then
+    # A suite that was meant to run and ran nothing is a failure, never a skip.
+    count=0 failed=1
+    failed_lines+=("	(suite '$name' ran no test)")
+  fi
+  while IFS= read -r line; do failed_lines+=("$line"); done \
+    < <(sed -n '/^The following tests FAILED:/,/^Errors while running CTest/p' "$log" |
+      grep -E '^[[:space:]]+[0-9]+ - ' | sed "s/\$/ [$name]/")
+  names+=("$name") counts+=("$count") failures+=("${failed:-1}")
+  total_seconds=$(awk -v a="$total_seconds" -v b="${seconds:-0}" 'BEGIN { print a + b }')
+}
+
+if [ "$instkit_route" = i686 ]; then
+  run_suite "i686 build, 32-bit prefix" release
+  run_suite "i686 build, 64-bit prefix (WoW64)" release-wow64
+fi
+# The x86_64 suite also examines the shipped 32-bit programs of build/release.
+cmake --preset debug-x64 -DINSTKIT_SHIPPED_PROGRAMS="$top/build/release"
+cmake --build --preset debug-x64
+run_suite "x86_64 build, 64-bit prefix" debug-x64
+
+echo
+echo "== Summary (route $instkit_route: $instkit_route_why)"
+all=0 bad=0
+for i in "${!names[@]}"; do
+  echo "   ${names[$i]}: $((counts[i] - failures[i])) of ${counts[$i]} passed"
+  all=$((all + counts[i])) bad=$((bad + failures[i]))
+done
+echo
+if [ "$bad" -eq 0 ]; then percent=100; else percent=$(((all - bad) * 100 / (all > 0 ? all : 1))); fi
+echo "$percent% tests passed, $bad tests failed out of $all"
+echo
+echo "Total Test time (real) = $total_seconds sec"
+if [ "$bad" -ne 0 ]; then
+  echo
+  echo "The following tests FAILED:"
+  printf '%s\n' "${failed_lines[@]}"
+  echo "Errors while running CTest"
+  exit 1
+fi

@@ -152,12 +152,47 @@ TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {
 // The shipped programs import only Windows system DLLs and carry the icon group and manifest.
 namespace {
 
-std::set<std::string> ImportedDlls(const std::string& image) {
+// The programs the image test checks, and the machine they must be built for: this build's own
+// programs, or, with INSTKIT_SHIPPED_PROGRAMS naming a host folder that holds a 32-bit release
+// build tree, the shipped PE32 programs of that tree.
+struct ImageSet {
+    std::wstring addShortcuts;
+    std::wstring removeShortcuts;
+    WORD machine;
+};
+
+ImageSet ImagesToCheck() {
+    wchar_t shipped[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", shipped, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+#ifdef _WIN64
+        const WORD own = IMAGE_FILE_MACHINE_AMD64;
+#else
+        const WORD own = IMAGE_FILE_MACHINE_I386;
+#endif
+        return {BuiltProgram(L"add_shortcuts"), BuiltProgram(L"remove_shortcuts"), own};
+    }
+    // Wine's drive Z: is the host's root.
+    std::wstring tree = shipped;
+    if (tree[0] == L'/') tree = L"Z:" + tree;
+    for (wchar_t& c : tree) c = c == L'/' ? L'\\' : c;
+    return {tree + L"\\add_shortcuts\\add_shortcuts.exe",
+            tree + L"\\remove_shortcuts\\remove_shortcuts.exe", IMAGE_FILE_MACHINE_I386};
+}
+
+// The lower-cased names of the DLLs the image imports; checks the machine and the subsystem.
+std::set<std::string> ImportedDlls(const std::string& image, WORD machine) {
     std::set<std::string> dlls;
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
     auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
-    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    auto nt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt);
+    EXPECT_EQ(nt->FileHeader.Machine, machine);
+    const bool pe32 = machine == IMAGE_FILE_MACHINE_I386;
+    EXPECT_EQ(nt->OptionalHeader.Magic,
+              pe32 ? IMAGE_NT_OPTIONAL_HDR32_MAGIC : IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+    if (nt->FileHeader.Machine != machine) return dlls;
+    EXPECT_EQ(pe32 ? nt->OptionalHeader.Subsystem : nt64->OptionalHeader.Subsystem,
+              IMAGE_SUBSYSTEM_WINDOWS_GUI);
     auto sections = IMAGE_FIRST_SECTION(nt);
     auto toOffset = [&](DWORD rva) -> DWORD {
         for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
@@ -168,7 +203,9 @@ std::set<std::string> ImportedDlls(const std::string& image) {
         }
         return 0;
     };
-    DWORD importRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    DWORD importRva = (pe32 ? nt->OptionalHeader.DataDirectory
+                            : nt64->OptionalHeader.DataDirectory)[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                          .VirtualAddress;
     auto descriptor =
         reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + toOffset(importRva));
     for (; descriptor->Name; ++descriptor) {
@@ -185,15 +222,16 @@ TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
     const std::set<std::string> system = {"kernel32.dll", "user32.dll",  "advapi32.dll",
                                           "shell32.dll",  "shlwapi.dll", "ole32.dll",
                                           "oleaut32.dll", "msvcrt.dll"};
-    for (const wchar_t* name : {L"add_shortcuts", L"remove_shortcuts"}) {
-        SCOPED_TRACE(Narrow(name));
-        std::string image = ReadBytes(BuiltProgram(name));
+    const ImageSet images = ImagesToCheck();
+    for (const std::wstring& path : {images.addShortcuts, images.removeShortcuts}) {
+        SCOPED_TRACE(Narrow(path));
+        std::string image = ReadBytes(path);
         ASSERT_GT(image.size(), 1024u);
-        std::set<std::string> dlls = ImportedDlls(image);
+        std::set<std::string> dlls = ImportedDlls(image, images.machine);
         EXPECT_FALSE(dlls.empty());
         for (const std::string& dll : dlls) EXPECT_EQ(system.count(dll), 1u) << dll;
 
-        HMODULE module = LoadLibraryExW(BuiltProgram(name).c_str(), nullptr,
+        HMODULE module = LoadLibraryExW(path.c_str(), nullptr,
                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         ASSERT_NE(module, nullptr);
         HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(IDI_MYICON), RT_GROUP_ICON);

@@ -184,6 +184,13 @@ int wmain() {
     RemoveTreeAt(scratch);
     SHCreateDirectoryExW(nullptr, scratch.c_str(), nullptr);
 
+    // Which route these figures belong to.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    wprintf(L"Route: %ls\n", sizeof(void*) == 8 ? L"x86_64 build, 64-bit prefix"
+                             : wow64            ? L"i686 build, 64-bit prefix (WoW64)"
+                                                : L"i686 build, 32-bit prefix");
+
     WholeRuns(scratch, here);
     LargeRead(scratch);
     RemoveTreeAt(scratch);

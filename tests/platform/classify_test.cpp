@@ -49,7 +49,8 @@ protected:
     void SetUp() override { scratch_ = MakeScratchDir(L"platform"); }
     void TearDown() override {
         DeleteKey(HKEY_CURRENT_USER, kAppDefaults);
-        if (!hpcKey_.empty()) DeleteKey(HKEY_LOCAL_MACHINE, hpcKey_.c_str());
+        if (!hpcKey_.empty())
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, hpcKey_.c_str(), KEY_WOW64_64KEY, 0);
         RemoveTree(scratch_);
     }
 
@@ -73,12 +74,13 @@ protected:
         return lines;
     }
 
-    // Creates HKLM\SOFTWARE\Microsoft\<name>, removed after the test.
+    // Creates HKLM\SOFTWARE\Microsoft\<name>, removed after the test, in the 64-bit view, where a
+    // cluster pack registers on 64-bit Windows (the only view elsewhere).
     void MakeHpcKey(const std::wstring& name) {
         hpcKey_ = std::wstring(kMicrosoftKey) + L"\\" + name;
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, hpcKey_.c_str(), 0, nullptr, 0, KEY_READ,
-                                  nullptr, &key, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, hpcKey_.c_str(), 0, nullptr, 0,
+                                  KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         RegCloseKey(key);
     }

@@ -12,6 +12,16 @@ void DeleteKey(HKEY root, const std::wstring& path) {
     RegDeleteKeyW(root, path.c_str());
 }
 
+// Deletes `path` and everything below it in the registry view `view`.
+void DeleteKeyInView(HKEY root, const std::wstring& path, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key, nullptr);
+        RegCloseKey(key);
+    }
+    RegDeleteKeyExW(root, path.c_str(), view, 0);
+}
+
 bool KeyExists(HKEY root, const std::wstring& path) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -19,11 +29,18 @@ bool KeyExists(HKEY root, const std::wstring& path) {
     return true;
 }
 
-void MakeKey(HKEY root, const std::wstring& path) {
+void MakeKey(HKEY root, const std::wstring& path, REGSAM view = 0) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ | view, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     RegCloseKey(key);
+}
+
+// True for a 32-bit process on 64-bit Windows, whose HKLM\SOFTWARE is redirected.
+bool IsWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 // Sets PROCESSOR_IDENTIFIER for a test and puts the previous value back.
@@ -58,15 +75,23 @@ TEST_F(ProcessorTest, UnsetOrEmptyIsNot64Bit) {
     EXPECT_FALSE(With(L""));
 }
 
-// A scratch key under HKLM\SOFTWARE\Microsoft, removed with everything below it.
+// A scratch key under HKLM\SOFTWARE\Microsoft, removed with everything below it. Its subkeys are
+// made in both registry views, which are distinct only for a 32-bit process on 64-bit Windows,
+// so that a search through either view finds them.
 class SubkeySearchTest : public ::testing::Test {
 protected:
     void SetUp() override {
         path_ = L"SOFTWARE\\Microsoft\\instkit-search-" + std::to_wstring(GetCurrentProcessId());
         MakeKey(HKEY_LOCAL_MACHINE, path_);
     }
-    void TearDown() override { DeleteKey(HKEY_LOCAL_MACHINE, path_); }
-    void AddSubkey(const std::wstring& name) { MakeKey(HKEY_LOCAL_MACHINE, path_ + L"\\" + name); }
+    void TearDown() override {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+            DeleteKeyInView(HKEY_LOCAL_MACHINE, path_, view);
+    }
+    void AddSubkey(const std::wstring& name) {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+            MakeKey(HKEY_LOCAL_MACHINE, path_ + L"\\" + name, view);
+    }
     bool Search(const wchar_t* pattern, bool view64 = false) {
         return HasSubkeyContaining(path_.c_str(), pattern, view64);
     }
@@ -98,6 +123,14 @@ TEST_F(SubkeySearchTest, NamesAreComparedWithAsciiLettersUpperCased) {
     EXPECT_FALSE(Search(L"Beta"));
     EXPECT_FALSE(Search(L"hpc nodes"));
     EXPECT_FALSE(Search(nullptr));
+}
+
+TEST_F(SubkeySearchTest, The64BitViewSeesPastRedirection) {
+    // A key in the 64-bit view only: the 64-bit view finds it on every system; the default view
+    // of a 32-bit process on 64-bit Windows is the redirected 32-bit one, which does not.
+    MakeKey(HKEY_LOCAL_MACHINE, path_ + L"\\Native HPC", KEY_WOW64_64KEY);
+    EXPECT_TRUE(Search(L"HPC", true));
+    EXPECT_EQ(Search(L"HPC"), !IsWow64());
 }
 
 TEST_F(SubkeySearchTest, LongestSubkeyNameIsSearchedWhole) {
