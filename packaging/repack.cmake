@@ -21,6 +21,9 @@ list(JOIN entries "\n" listing)
 file(WRITE "${stage}/${root_name}.entries" "${listing}\n")
 
 foreach(archive IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT archive MATCHES "\\.zip$")
+    continue()  # a source package, which this does not normalise
+  endif()
   file(REMOVE "${archive}")
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env TZ=UTC SOURCE_DATE_EPOCH=${epoch}
