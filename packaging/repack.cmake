@@ -1,0 +1,36 @@
+# Run by cpack once it has written the archive. CPack lists the entries in the order the file
+# system returns them and dates each one when it was built; this packs the same staged tree again
+# with the entries sorted by name and all dated at one instant: $ENV{SOURCE_DATE_EPOCH} when set,
+# else the time of the commit the sources come from. Times are written in UTC, whatever the
+# packer's time zone. Two packs of one commit are then byte-identical.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  execute_process(COMMAND git -C "${CPACK_INSTKIT_SOURCE_DIR}" log -1 --format=%ct
+    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT epoch MATCHES "^[0-9]+$")
+    set(epoch 946684800)  # 2000-01-01, for sources without their history
+  endif()
+endif()
+
+get_filename_component(root_name "${CPACK_TEMPORARY_DIRECTORY}" NAME)
+get_filename_component(stage "${CPACK_TEMPORARY_DIRECTORY}" DIRECTORY)
+file(GLOB_RECURSE entries LIST_DIRECTORIES false RELATIVE "${stage}" "${stage}/${root_name}/*")
+list(SORT entries)
+list(JOIN entries "\n" listing)
+file(WRITE "${stage}/${root_name}.entries" "${listing}\n")
+
+foreach(archive IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT archive MATCHES "\\.zip$")
+    continue()  # a source package, which this does not normalise
+  endif()
+  file(REMOVE "${archive}")
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env TZ=UTC SOURCE_DATE_EPOCH=${epoch}
+            ${CMAKE_COMMAND} -E tar cf "${archive}" --format=zip "--files-from=${root_name}.entries"
+    WORKING_DIRECTORY "${stage}"
+    RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "Could not repack ${archive}")
+  endif()
+endforeach()
