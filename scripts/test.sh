@@ -30,7 +30,8 @@ run_suite() {
   local name=$1 preset=$2 log="$logs/${#names[@]}.log" count failed seconds
   echo
   echo "== Suite: $name (ctest --preset $preset)"
-  ctest --preset "$preset" 2>&1 | tee "$log" || true
+  local status=0
+  ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
   count=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -1)
   failed=$(sed -n 's/.*, \([0-9]*\) tests failed out of [0-9]*$/\1/p' "$log" | tail -1)
   seconds=$(sed -n 's/^Total Test time (real) = *\([0-9.]*\) sec$/\1/p' "$log" | tail -1)
@@ -38,6 +39,11 @@ run_suite() {
     # A suite that was meant to run and ran nothing is a failure, never a skip.
     count=0 failed=1
     failed_lines+=("	(suite '$name' ran no test)")
+  fi
+  if [ "$status" -ne 0 ] && [ "${failed:-0}" -eq 0 ]; then
+    # CTest failed outside any test (a test program whose tests could not be listed, say).
+    failed=1
+    failed_lines+=("	(suite '$name': ctest exited with $status)")
   fi
   while IFS= read -r line; do failed_lines+=("$line"); done \
     < <(sed -n '/^The following tests FAILED:/,/^Errors while running CTest/p' "$log" |
