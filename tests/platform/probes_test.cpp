@@ -75,6 +75,12 @@ TEST_F(ProcessorTest, UnsetOrEmptyIsNot64Bit) {
     EXPECT_FALSE(With(L""));
 }
 
+TEST(ProcessorOfThisSystem, Is64BitExactlyOnA64BitWindows) {
+    // The system's own PROCESSOR_IDENTIFIER names a 64-bit processor on a 64-bit Windows, which
+    // a 64-bit build sees natively and a 32-bit one under WoW64; a 32-bit Windows names x86.
+    EXPECT_EQ(Is64BitProcessor(), sizeof(void*) == 8 || IsWow64());
+}
+
 // A scratch key under HKLM\SOFTWARE\Microsoft, removed with everything below it. Its subkeys are
 // made in both registry views, which are distinct only for a 32-bit process on 64-bit Windows,
 // so that a search through either view finds them.
