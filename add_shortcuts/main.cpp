@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "instutil/dll_search.h"
 #include "instutil/paths.h"
 #include "instutil/shortcuts.h"
 
@@ -55,8 +56,9 @@ int AddShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
     WideBuffer root = AllocWideBuffer(rootSize);
     GetInstallRoot(root, rootSize);
 
-    // A folder name that would lead outside the Programs folder writes nothing at all.
-    if (IsSafeFolderName(folder)) {
+    // An unknown install root (a path too long to fetch) or a folder name that would lead
+    // outside the Programs folder writes nothing at all.
+    if (root[0] && IsSafeFolderName(folder)) {
         for (const CatalogueEntry& entry : kCatalogue) AddCatalogueEntry(entry, root, folder);
     }
 
@@ -68,5 +70,8 @@ int AddShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Before anything loads a DLL: none may come from this program's folder or the current
+    // directory.
+    RestrictDllSearchToSystem();
     return AddShortcutsMain(instance, nullptr, GetCommandLineW(), showCommand);
 }

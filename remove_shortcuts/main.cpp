@@ -3,6 +3,7 @@
 // reports nothing and always exits with 0.
 #include <windows.h>
 
+#include "instutil/dll_search.h"
 #include "instutil/paths.h"
 #include "instutil/shortcuts.h"
 
@@ -33,9 +34,13 @@ int RemoveCatalogueEntry(const RemovalEntry& entry, const wchar_t* folder) {
 
 int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
     WideBuffer folder = FetchReleaseValue(GetStartMenuFolderName);
+    DWORD rootSize = GetInstallRoot(nullptr, 0);
+    WideBuffer root = AllocWideBuffer(rootSize);
+    GetInstallRoot(root, rootSize);
 
-    // A folder name that would lead outside the Programs folder deletes nothing at all.
-    if (IsSafeFolderName(folder)) {
+    // An unknown install root (a path too long to fetch) or a folder name that would lead
+    // outside the Programs folder deletes nothing at all.
+    if (root[0] && IsSafeFolderName(folder)) {
         for (const RemovalEntry& entry : kCatalogue) RemoveCatalogueEntry(entry, folder);
         // Utilities first, so that an emptied Utilities no longer holds up the suite's folder.
         WideBuffer utilities = JoinStrings(3, L"\\", folder, L"\\Utilities");
@@ -44,6 +49,7 @@ int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
         RemoveStartMenuFolder(folder);
     }
 
+    FreeAndClear(&root);
     FreeAndClear(&folder);
     return 0;
 }
@@ -51,5 +57,8 @@ int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Before anything loads a DLL: none may come from this program's folder or the current
+    // directory.
+    RestrictDllSearchToSystem();
     return RemoveShortcutsMain(instance, nullptr, GetCommandLineW(), showCommand);
 }

@@ -2,6 +2,8 @@
 
 #include "test_support.h"
 
+#include <algorithm>
+
 namespace {
 
 // A release-information file in a scratch folder, read with the size query and the fill.
@@ -224,6 +226,75 @@ TEST_F(ReleaseFileTest, FillNeverWritesPastTheQueriedSize) {
     EXPECT_EQ(ReadReleaseValue(file_.c_str(), kStartMenuFolderNameKey, &buffer, queried), 20);
     EXPECT_EQ(guarded[0], L'\0');
     for (int i = queried; i < 16; ++i) EXPECT_EQ(guarded[i], L'#') << i;
+}
+
+namespace {
+
+// ReadFile as it behaves when the file shrank after its size was taken, or when a read fails
+// part-way: only the first `deliverable` bytes come through, then the end of the file (or a
+// failure), and whatever the caller's buffer holds past them is a release value the file never
+// had, as stale memory might.
+struct ShortRead {
+    static DWORD deliverable;
+    static bool failAtEnd;
+    static decltype(&ReadFile) realReadFile;
+
+    static BOOL WINAPI Read(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD got,
+                            LPOVERLAPPED overlapped) {
+        static const char kStale[] = "startMenuFolderName=\"stale\" ";
+        for (DWORD i = 0; i < toRead; ++i) {
+            static_cast<char*>(buffer)[i] = kStale[i % (sizeof(kStale) - 1)];
+        }
+        DWORD allowed = std::min(toRead, deliverable);
+        if (allowed == 0 && failAtEnd) {
+            *got = 0;
+            SetLastError(ERROR_READ_FAULT);
+            return FALSE;
+        }
+        BOOL ok = realReadFile(file, buffer, allowed, got, overlapped);
+        deliverable -= *got;
+        return ok;
+    }
+};
+DWORD ShortRead::deliverable = 0;
+bool ShortRead::failAtEnd = false;
+decltype(&ReadFile) ShortRead::realReadFile = nullptr;
+
+}  // namespace
+
+TEST_F(ReleaseFileTest, OnlyTheBytesReadAreSearched) {
+    // The value lies in the file's first 40 bytes.
+    WriteBytes(file_, "<r startMenuFolderName=\"Suite\"/>" + std::string(200, ' '));
+    struct Case {
+        DWORD deliverable;
+        bool failAtEnd;
+        int queried;
+        const wchar_t* value;
+    };
+    for (const Case& read : {Case{40, false, 6, L"Suite"}, Case{40, true, 6, L"Suite"},
+                             Case{10, false, 1, L""}, Case{10, true, 1, L""}}) {
+        SCOPED_TRACE(testing::Message() << read.deliverable << (read.failAtEnd ? " failing" : ""));
+        KernelImportPatch patch("ReadFile", reinterpret_cast<const void*>(&ShortRead::Read));
+        ShortRead::realReadFile = patch.original<decltype(&ReadFile)>();
+        ShortRead::failAtEnd = read.failAtEnd;
+
+        ShortRead::deliverable = read.deliverable;
+        EXPECT_EQ(ReadReleaseValue(file_.c_str(), kStartMenuFolderNameKey, nullptr, 0),
+                  read.queried);
+        ShortRead::deliverable = read.deliverable;
+        WideBuffer value = AllocWideBuffer(16);
+        ReadReleaseValue(file_.c_str(), kStartMenuFolderNameKey, &value, 16);
+        EXPECT_STREQ(value, read.value);
+        FreeAndClear(&value);
+
+        // ReadWholeFile reports the bytes it read.
+        ShortRead::deliverable = read.deliverable;
+        BYTE* content = nullptr;
+        DWORD length = 0;
+        EXPECT_EQ(ReadWholeFile(file_.c_str(), &content, &length), read.failAtEnd ? 0 : 1);
+        EXPECT_EQ(length, read.deliverable);
+        delete[] content;
+    }
 }
 
 TEST_F(ReleaseFileTest, LocalRevisionTagComesFromBesideTheProgram) {

@@ -219,9 +219,10 @@ std::set<std::string> ImportedDlls(const std::string& image, WORD machine) {
 }  // namespace
 
 TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
-    const std::set<std::string> system = {"kernel32.dll", "user32.dll",  "advapi32.dll",
-                                          "shell32.dll",  "shlwapi.dll", "ole32.dll",
-                                          "oleaut32.dll", "msvcrt.dll"};
+    // Only what the loader needs to start the programs is imported in the ordinary way; the other
+    // system DLLs they use are delay-loaded once the DLL search is restricted (a function missing
+    // from instutil/delayload/*.def would bring its DLL in here).
+    const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll"};
     const ImageSet images = ImagesToCheck();
     for (const std::wstring& path : {images.addShortcuts, images.removeShortcuts}) {
         SCOPED_TRACE(Narrow(path));
@@ -411,4 +412,55 @@ TEST_F(InstallTreeTest, EveryRunExitsWithZero) {
         EXPECT_EQ(Run(L"remove_shortcuts", arguments), 0u);
     }
     EXPECT_TRUE(ListTree(commonPrograms_).empty());
+}
+
+// Planted DLLs: markers (tests/marker_dll.c) that record their load.
+namespace {
+
+// Every DLL that the programs' processes load under Wine (WINEDEBUG=+loaddll lists them), and
+// some that system DLLs load later on Windows.
+constexpr const wchar_t* kLoadedDlls[] = {
+    L"ntdll",    L"kernelbase", L"kernel32", L"msvcrt",  L"ucrtbase", L"sechost",
+    L"advapi32", L"zlib1",      L"version",  L"win32u",  L"user32",   L"gdi32",
+    L"shcore",   L"shlwapi",    L"imm32",    L"shell32", L"rpcrt4",   L"combase",
+    L"ole32",    L"uxtheme",    L"oleaut32", L"propsys", L"profapi",  L"cryptbase"};
+
+}  // namespace
+
+TEST_F(InstallTreeTest, NoDllIsTakenFromTheProgramsFolderOrTheCurrentDirectory) {
+    Stage(kRelinfo);
+    std::wstring current = scratch_ + L"\\current";
+    MakeDirs(current);
+    // Markers that record their load, under each name, beside the programs and in the directory
+    // they run in.
+    std::wstring marker = ThisProgramDir() + L"instkit_marker.dll";
+    for (const std::wstring& folder : {bin_, current}) {
+        for (const wchar_t* name : kLoadedDlls) {
+            ASSERT_TRUE(
+                CopyFileW(marker.c_str(), (folder + L"\\" + name + L".dll").c_str(), FALSE));
+        }
+    }
+    // A marker that is loaded says so.
+    std::wstring check = scratch_ + L"\\zqcheck.dll";
+    ASSERT_TRUE(CopyFileW(marker.c_str(), check.c_str(), FALSE));
+    HMODULE checked = LoadLibraryW(check.c_str());
+    ASSERT_NE(checked, nullptr);
+    FreeLibrary(checked);
+    EXPECT_TRUE(FileExists(check + L".loaded"));
+
+    // The programs still do their work.
+    auto run = [&](const wchar_t* program) {
+        return RunProgram(L"\"" + bin_ + L"\\" + program + L".exe\"", nullptr, 60000,
+                          current.c_str());
+    };
+    EXPECT_EQ(run(L"add_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_).size(), 7u);
+    EXPECT_EQ(run(L"remove_shortcuts"), 0u);
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+
+    for (const std::wstring& folder : {bin_, current}) {
+        for (const std::wstring& entry : ListTree(folder)) {
+            EXPECT_EQ(entry.find(L".loaded"), std::wstring::npos) << Narrow(folder + L"\\" + entry);
+        }
+    }
 }

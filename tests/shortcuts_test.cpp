@@ -158,7 +158,12 @@ TEST_F(ShortcutsTest, UnknownProgramsFolderWritesNothing) {
         GTEST_SKIP() << "this platform reports a Programs folder that does not exist";
     }
     std::vector<std::wstring> before = ListTree(scratch_);
-    EXPECT_EQ(GetProgramsFolder(nullptr, 0), E_FAIL);
+    // The size query asks for what a caller can allocate, the empty string; the fill fails.
+    int needed = GetProgramsFolder(nullptr, 0);
+    EXPECT_EQ(needed, 1);
+    std::wstring folder(16, L'#');
+    EXPECT_EQ(GetProgramsFolder(&folder[0], needed), E_FAIL);
+    EXPECT_EQ(folder[0], L'\0');
     AddTestShortcut(L"\\Suite\\", L"Tool", L"1");
     AddTestShortcut(L"\\", L"Tool", L"1");
     EXPECT_EQ(ListTree(scratch_), before);

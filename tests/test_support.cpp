@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -177,15 +178,16 @@ HANDLE MakeNonAdminToken() {
     return primary;
 }
 
-DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs) {
+DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
+                 const wchar_t* currentDirectory) {
     std::wstring line = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     BOOL started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, FALSE,
-                                                0, nullptr, nullptr, &startup, &info)
+                                                0, nullptr, currentDirectory, &startup, &info)
                          : CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                          nullptr, &startup, &info);
+                                          currentDirectory, &startup, &info);
     if (!started) {
         ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": " << GetLastError();
         return static_cast<DWORD>(-1);
@@ -201,6 +203,54 @@ DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs)
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return code;
+}
+
+namespace {
+
+// The import-table slot through which this program calls `function` of kernel32.dll.
+void** KernelImportSlot(const char* function) {
+    auto base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto dll = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name;
+         ++dll) {
+        if (_stricmp(reinterpret_cast<const char*>(base + dll->Name), "kernel32.dll") != 0) {
+            continue;
+        }
+        auto name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+            auto byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+                return reinterpret_cast<void**>(&slot->u1.Function);
+            }
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+KernelImportPatch::KernelImportPatch(const char* function, const void* replacement)
+    : slot_(KernelImportSlot(function)) {
+    EXPECT_NE(slot_, nullptr) << "this program does not import " << function;
+    if (!slot_) return;
+    original_ = *slot_;
+    Write(const_cast<void*>(replacement));
+}
+
+KernelImportPatch::~KernelImportPatch() {
+    if (slot_) Write(original_);
+}
+
+void KernelImportPatch::Write(void* value) {
+    DWORD protection = 0;
+    VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &protection);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof(void*), protection, &protection);
 }
 
 ShortcutFields ReadShortcut(const std::wstring& path) {

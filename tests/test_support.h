@@ -42,9 +42,32 @@ void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 // administrator running without elevation. Caller closes it.
 HANDLE MakeNonAdminToken();
 
-// Starts `commandLine` (with `token` through CreateProcessAsUserW when given), waits up to
-// `timeoutMs` and returns its exit code; STILL_ACTIVE when it did not end (it is then ended).
-DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr, DWORD timeoutMs = 60000);
+// Starts `commandLine` (with `token` through CreateProcessAsUserW when given, in
+// `currentDirectory` when given), waits up to `timeoutMs` and returns its exit code; STILL_ACTIVE
+// when it did not end (it is then ended).
+DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr, DWORD timeoutMs = 60000,
+                 const wchar_t* currentDirectory = nullptr);
+
+// Points this test program's import of `function` from kernel32.dll at `replacement` while it
+// lives. The library is linked into the test program and calls through the same import, so a
+// test can make it meet a system call's rarer outcomes.
+class KernelImportPatch {
+public:
+    KernelImportPatch(const char* function, const void* replacement);
+    ~KernelImportPatch();
+    KernelImportPatch(const KernelImportPatch&) = delete;
+    KernelImportPatch& operator=(const KernelImportPatch&) = delete;
+    // What the import pointed at before, as a function of type F.
+    template <class F>
+    F original() const {
+        return reinterpret_cast<F>(original_);
+    }
+
+private:
+    void Write(void* value);
+    void** slot_ = nullptr;
+    void* original_ = nullptr;
+};
 
 // The fields of a .lnk file, read back through IShellLinkW.
 struct ShortcutFields {

@@ -18,32 +18,41 @@ const char kRevisionKey[] = "startMenuShortcutAppendRevision";
 
 namespace {
 
-// The module path is always fetched into a buffer of this many characters.
+// The module path is fetched into a buffer of this many characters. A longer path is unknown.
 constexpr DWORD kModulePathChars = 520;
 constexpr int kLevelsAboveRoot = 5;
 constexpr wchar_t kGlobalReleaseFile[] = L"\\commonfiles\\globalsettings\\relinfo.xml";
 constexpr wchar_t kReleaseFileName[] = L"relinfo.xml";
 
-// The running executable's path in a new 520-character buffer, and its length.
+// The running executable's path in a new 520-character buffer, and its length. A path that does
+// not fit is never used cut short: GetModuleFileNameW then returns the capacity (and on XP and
+// Wine leaves the buffer unterminated), and the path is unknown, as when the call fails: the
+// empty string, length 0.
 WideBufferPtr FetchModulePath(DWORD* length) {
     WideBufferPtr path(AllocWideBuffer(kModulePathChars));
-    *length = GetModuleFileNameW(nullptr, path.get(), kModulePathChars);
+    DWORD fetched = GetModuleFileNameW(nullptr, path.get(), kModulePathChars);
+    if (fetched >= kModulePathChars) fetched = 0;
+    path[fetched] = L'\0';
+    *length = fetched;
     return path;
 }
 
-// The global release-information file's path, from a fresh install root.
+// The global release-information file's path, from a fresh install root; empty when the root is
+// unknown (never a path below the drive's root).
 WideBufferPtr GlobalReleaseFilePath() {
     DWORD needed = GetInstallRoot(nullptr, 0);
     WideBufferPtr root(AllocWideBuffer(needed));
     GetInstallRoot(root.get(), needed);
+    if (root[0] == L'\0') return WideBufferPtr(AllocWideBuffer(1));
     return WideBufferPtr(JoinStrings(2, root.get(), kGlobalReleaseFile));
 }
 
-// The release-information file beside the running executable.
+// The release-information file beside the running executable; empty when the executable's path
+// is unknown (never a file of the current directory).
 WideBufferPtr LocalReleaseFilePath() {
     DWORD length = 0;
     WideBufferPtr directory = FetchModulePath(&length);
-    RemoveLastPathComponent(directory.get());
+    if (!RemoveLastPathComponent(directory.get())) return WideBufferPtr(AllocWideBuffer(1));
     return WideBufferPtr(JoinStrings(2, directory.get(), kReleaseFileName));
 }
 
@@ -227,17 +236,24 @@ int ReadWholeFile(const wchar_t* path, BYTE** content, DWORD* length) {
     if (size == INVALID_SET_FILE_POINTER) size = 0;
     BYTE* bytes = new BYTE[size];
     *content = bytes;
-    if (length) *length = size;
+    if (length) *length = 0;
     SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
 
+    // Only the bytes that reads delivered count: a file that shrank since its size was taken
+    // ends the reading early, and a failed read ends it too.
+    int result = 1;
     DWORD done = 0;
     while (done < size) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), bytes + done, size - done, &got, nullptr)) return 0;
+        if (!ReadFile(file.get(), bytes + done, size - done, &got, nullptr)) {
+            result = 0;
+            break;
+        }
         if (got == 0) break;
         done += got;
     }
-    return 1;
+    if (length) *length = done;
+    return result;
 }
 
 void ToUpperAscii(const wchar_t* source, wchar_t* destination) {
@@ -253,8 +269,12 @@ int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, D
     wchar_t* out = (holder && *holder && capacity > 0) ? *holder : nullptr;
     if (out) out[0] = L'\0';
 
+    if (!path || !path[0]) return 1;  // an unknown file
     BYTE* rawContent = nullptr;
-    DWORD size = 0;
+    DWORD size = 0;  // the bytes actually read
+    // Whatever the result, only the bytes read are searched. After a failed read they are the
+    // file's start, and a value that lies wholly in them is the one a full read would give, since
+    // the first occurrence of the key decides; anything else reads as not found.
     ReadWholeFile(path, &rawContent, &size);
     BytesPtr content(rawContent);
     if (!content) return 1;

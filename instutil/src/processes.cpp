@@ -21,6 +21,8 @@ constexpr DWORD kAllProcessAccess = STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xF
 // Readings of a waited-for child's exit code, one second apart, before it is terminated.
 constexpr int kExitCodeReadings = 30;
 constexpr DWORD kReadingIntervalMs = 1000;
+// Room for the longest Windows path and its terminator.
+constexpr DWORD kImagePathChars = 32768;
 
 // Desktop name handed to timed children: empty, not null.
 wchar_t kDefaultDesktop[] = L"";
@@ -32,6 +34,16 @@ STARTUPINFOW StartupShowing(int showCommand) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = LOWORD(showCommand);
     return startup;
+}
+
+// True when the image file name (without directory) of the open `process` contains `pattern`,
+// compared character for character. `scratch` holds kImagePathChars units. False when the name
+// cannot be had.
+bool ImageNameContains(HANDLE process, const wchar_t* pattern, wchar_t* scratch) {
+    DWORD length = kImagePathChars;
+    if (!QueryFullProcessImageNameW(process, 0, scratch, &length)) return false;
+    const wchar_t* separator = wcsrchr(scratch, L'\\');
+    return wcsstr(separator ? separator + 1 : scratch, pattern) != nullptr;
 }
 
 // Hands `file` to the shell with `verb` and `mask`; the shell's result. With `process` given and
@@ -79,6 +91,7 @@ int TerminateProcessesByName(const wchar_t* pattern) {
     if (!snapshot) return 0;
 
     const DWORD self = GetCurrentProcessId();
+    WideBufferPtr imagePath(AllocWideBuffer(kImagePathChars));
     int result = 1;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
@@ -89,6 +102,9 @@ int TerminateProcessesByName(const wchar_t* pattern) {
         UniqueHandle process =
             OwnHandle(OpenProcess(kAllProcessAccess, FALSE, entry.th32ProcessID));
         if (!process) continue;
+        // The process listed may have ended since the snapshot and its identifier gone to
+        // another: only a process whose image still matches is ended.
+        if (!ImageNameContains(process.get(), pattern, imagePath.get())) continue;
         result *= TerminateProcess(process.get(), 0) ? 1 : 0;
     }
     return result;

@@ -208,7 +208,9 @@ int GetProgramsFolder(wchar_t* buffer, DWORD capacity) {
     WideBufferPtr scratch(AllocWideBuffer(kFolderScratchChars));
     if (!SHGetSpecialFolderPathW(nullptr, scratch.get(), ProgramsFolderId(), FALSE) ||
         scratch[0] == L'\0') {
-        return E_FAIL;
+        // The size query asks for room for the empty string, which a caller can allocate; the
+        // fill then fails.
+        return capacity == 0 ? 1 : E_FAIL;
     }
     DWORD needed = static_cast<DWORD>(wcslen(scratch.get())) + 1;
     if (capacity < needed) return static_cast<int>(needed);

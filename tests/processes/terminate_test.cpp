@@ -15,6 +15,21 @@ DWORD ExitCodeOf(HANDLE process) {
     return code;
 }
 
+// OpenProcess as it behaves when a listed process has ended and its identifier has gone to
+// another process: asked for `listed`, it opens `successor`.
+struct ReusedIdentifier {
+    static DWORD listed;
+    static DWORD successor;
+    static decltype(&OpenProcess) realOpenProcess;
+
+    static HANDLE WINAPI Open(DWORD access, BOOL inherit, DWORD id) {
+        return realOpenProcess(access, inherit, id == listed ? successor : id);
+    }
+};
+DWORD ReusedIdentifier::listed = 0;
+DWORD ReusedIdentifier::successor = 0;
+decltype(&OpenProcess) ReusedIdentifier::realOpenProcess = nullptr;
+
 }  // namespace
 
 TEST_F(TerminateByName, EndsEveryChildWhoseNameContainsThePattern) {
@@ -70,4 +85,28 @@ TEST_F(TerminateByName, EmptyOrNullPatternEndsNothing) {
     EXPECT_EQ(0, TerminateProcessesByName(L""));
     EXPECT_EQ(0, TerminateProcessesByName(nullptr));
     EXPECT_TRUE(StillRunningAfter(child.get(), 200));
+}
+
+TEST_F(TerminateByName, EndsNoSuccessorThatTookTheIdentifierOfAMatch) {
+    UniqueHandle listed = StartChild(Quoted(Child(L"forever", L"_alpha")));
+    UniqueHandle successor = StartChild(Quoted(Child(L"forever", L"_beta")));
+    ASSERT_TRUE(listed && successor);
+    ASSERT_FALSE(FindProcesses(ChildName(L"forever", L"_alpha")).empty());
+    ReusedIdentifier::listed = GetProcessId(listed.get());
+    ReusedIdentifier::successor = GetProcessId(successor.get());
+
+    std::wstring pattern = tag_ + L"_alpha";
+    {
+        KernelImportPatch patch("OpenProcess",
+                                reinterpret_cast<const void*>(&ReusedIdentifier::Open));
+        ReusedIdentifier::realOpenProcess = patch.original<decltype(&OpenProcess)>();
+        // Skipped, as a process that cannot be opened is: the result stays 1.
+        EXPECT_EQ(1, TerminateProcessesByName(pattern.c_str()));
+    }
+    EXPECT_TRUE(StillRunningAfter(successor.get(), 200));
+
+    // Once the identifier leads to the match again, the match is ended.
+    EXPECT_EQ(1, TerminateProcessesByName(pattern.c_str()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(listed.get(), 5000));
+    EXPECT_TRUE(StillRunningAfter(successor.get(), 200));
 }

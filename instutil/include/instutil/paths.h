@@ -55,11 +55,13 @@ void StripPathLevels(const wchar_t* source, wchar_t* destination);
 
 // The running executable's full path. Size query: with a capacity of at least its length + 1
 // the path is copied and the result is 0; otherwise the result is length + 1 and `buffer`
-// (which may then be null) is left alone.
+// (which may then be null) is left alone. A path of 520 characters or more is never used cut
+// short: it is unknown, as when it cannot be fetched, and reads as the empty string.
 DWORD GetModulePath(wchar_t* buffer, DWORD capacity);
 
 // The install root: the executable's path less its last five components. Size query, but the
-// capacity asked for is that of the whole module path (its length + 1).
+// capacity asked for is that of the whole module path (its length + 1). Empty when the module
+// path is unknown (see GetModulePath).
 DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity);
 
 // True when `path` names an existing file or directory.
@@ -75,10 +77,12 @@ int CreateDirectoryTree(const wchar_t* path);
 // access, inherited by sub-directories only. Always 0.
 int CreateOpenDirectory(const wchar_t* path);
 
-// Reads the whole of an existing file. On success *content receives a new byte buffer of
-// exactly the file's length (caller frees it with delete[]) and *length, when given, that
-// length. 1 when every read succeeded, also for an empty file; 0 when the file cannot be opened
-// (nothing is created and *content is left untouched) or a read failed (*content is set).
+// Reads the whole of an existing file. On success *content receives a new byte buffer of the
+// file's length as found on opening it (caller frees it with delete[]) and *length, when given,
+// the count of bytes read into it: that length, or fewer when the file shrank while it was read
+// or a read failed. Bytes past the count are undefined. 1 when every read succeeded, also for
+// an empty file; 0 when the file cannot be opened (nothing is created, *content is left
+// untouched and *length is not set) or a read failed (*content and *length are set).
 int ReadWholeFile(const wchar_t* path, BYTE** content, DWORD* length = nullptr);
 
 // Copies `source` into `destination`, turning a-z into A-Z and leaving every other character.
@@ -91,6 +95,8 @@ extern const char kRevisionKey[];             // "startMenuShortcutAppendRevisio
 
 // Reads a value of a release-information file: the first occurrence of `key` (bytes,
 // case-sensitive), then the bytes between the next two double quotes, converted from UTF-8.
+// Only the bytes that ReadWholeFile actually read are searched; an empty or null `path` names no
+// file.
 //
 // Returns the capacity the value needs: its byte count + 1 when found, 1 when not found.
 // `holder` is null for the size query. Otherwise it is the address of the caller's buffer of
@@ -99,10 +105,12 @@ extern const char kRevisionKey[];             // "startMenuShortcutAppendRevisio
 // `capacity` (as when the file grew since the size query). The buffer stays the caller's.
 int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, DWORD capacity);
 
-// ReadReleaseValue on <install root>\commonfiles\globalsettings\relinfo.xml.
+// ReadReleaseValue on <install root>\commonfiles\globalsettings\relinfo.xml; no file when the
+// install root is unknown.
 int GetStartMenuFolderName(WideBuffer* holder, DWORD capacity);
 int GetGlobalRevisionTag(WideBuffer* holder, DWORD capacity);
-// ReadReleaseValue on relinfo.xml beside the running executable.
+// ReadReleaseValue on relinfo.xml beside the running executable; no file when the executable's
+// path is unknown.
 int GetLocalRevisionTag(WideBuffer* holder, DWORD capacity);
 
 // Runs a release-value getter's size query and fill: a new WideBuffer holding the value, or the

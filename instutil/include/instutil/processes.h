@@ -23,8 +23,9 @@
 //   pattern: zero-terminated; the caller's. Null or empty matches nothing.
 // 1 when every termination tried succeeded (also when nothing matched); 0 when one failed (the
 // walk still tries every other match), when the process list cannot be taken, or when
-// `pattern` is null or empty. A process that cannot be opened is skipped without lowering the
-// result.
+// `pattern` is null or empty. A process that cannot be opened, or whose image name no longer
+// contains `pattern` once it is open (it ended and its identifier went to another process), is
+// skipped without lowering the result.
 int TerminateProcessesByName(const wchar_t* pattern);
 
 // Starts a program through CreateProcessW with normal priority, no inherited handles, the

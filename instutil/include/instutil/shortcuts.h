@@ -24,8 +24,8 @@ BOOL IsAdministrator();
 
 // The Programs folder that suits the caller's rights, by the size query: with no buffer and
 // capacity 0 the capacity needed; with a buffer of at least that capacity the path and 0; with a
-// smaller one the empty string and the capacity needed. E_FAIL, with the buffer empty, when the
-// folder cannot be found.
+// smaller one the empty string and the capacity needed. When the folder cannot be found, the
+// size query gives 1 (room for the empty string) and a fill gives E_FAIL with the buffer empty.
 int GetProgramsFolder(wchar_t* buffer, DWORD capacity);
 
 // Writes one shortcut file, creating its folder with all missing parents. 0 once the file was
