@@ -7,11 +7,15 @@
 
 #include <cwchar>
 
-// The platform structures handed to the system, as a 32-bit program lays them out.
+// The platform structures handed to the system, as a 32-bit or a 64-bit program lays them out.
 #ifndef _WIN64
 static_assert(sizeof(PROCESSENTRY32W) == 556, "PROCESSENTRY32W layout");
 static_assert(sizeof(STARTUPINFOW) == 68, "STARTUPINFOW layout");
 static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "SHELLEXECUTEINFOW layout");
+#else
+static_assert(sizeof(PROCESSENTRY32W) == 568, "PROCESSENTRY32W layout");
+static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW layout");
+static_assert(sizeof(SHELLEXECUTEINFOW) == 112, "SHELLEXECUTEINFOW layout");
 #endif
 
 namespace {
