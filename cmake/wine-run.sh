@@ -3,6 +3,7 @@
 #   wine-run.sh ARCH PREFIX PROGRAM [ARGS...]  run PROGRAM (the prefix is made on first use)
 #   wine-run.sh --fresh ARCH PREFIX            start the prefix anew from its template
 #   wine-run.sh --stop ARCH PREFIX             end the prefix's wineserver
+#   wine-run.sh --where ARCH PREFIX            print the prefix's folder
 # ARCH is the prefix's Windows architecture, win32 or win64: the build's own, unless
 # INSTKIT_WINE_ARCH in the environment names another (win64 runs 32-bit programs the way a
 # 64-bit Windows does, under WoW64). The prefix used is PREFIX-ARCH. Never touches ~/.wine:
@@ -11,7 +12,7 @@ set -euo pipefail
 
 mode=run
 case "${1:-}" in
---fresh | --stop)
+--fresh | --stop | --where)
   mode=${1#--}
   shift
   ;;
@@ -19,6 +20,10 @@ esac
 arch=${INSTKIT_WINE_ARCH:-$1}
 prefix=$(realpath -m "$2")-$arch
 shift 2
+if [ "$mode" = where ]; then
+  echo "$prefix"
+  exit 0
+fi
 
 # Debian's `wine` and `wineserver` wrappers choose the 32-bit loader whenever it is installed,
 # even on a host that cannot execute it: name the loaders directly.

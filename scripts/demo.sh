@@ -27,7 +27,7 @@ cmake/wine-run.sh --fresh $arch "$prefix"
 trap 'cmake/wine-run.sh --stop $arch "$prefix"' EXIT
 
 # A sample install: the release file under the root, both programs five levels below it.
-root="$prefix-$arch/drive_c/Vortasim 18.1"
+root="$(cmake/wine-run.sh --where $arch "$prefix")/drive_c/Vortasim 18.1"
 tools="$root/KELDA/bin/winx64/installer"
 mkdir -p "$root/commonfiles/globalsettings" "$root/commonfiles/images" "$tools"
 cat >"$root/commonfiles/globalsettings/relinfo.xml" <<'XML'

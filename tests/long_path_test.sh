@@ -11,7 +11,7 @@
 set -euo pipefail
 wine_run=$1 arch=$2 prefix=$3
 add_shortcuts=$4 remove_shortcuts=$5 probe=$6
-drive_c="$prefix-${INSTKIT_WINE_ARCH:-$arch}/drive_c"
+drive_c="$("$wine_run" --where "$arch" "$prefix")/drive_c"
 if [ ! -d "$drive_c" ]; then
   echo "no Wine prefix at ${drive_c%/drive_c}" >&2
   exit 1
