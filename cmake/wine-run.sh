@@ -56,6 +56,15 @@ if ! "$loader" --version >/dev/null 2>&1; then
   exit 126
 fi
 
+# True when FILE is a 32-bit Windows program (a PE image whose optional header is PE32).
+is_pe32() {
+  local pe
+  [ -f "$1" ] || return 1
+  [ "$(od -An -N2 -tx1 "$1" | tr -d ' ')" = 4d5a ] || return 1
+  pe=$(od -An -j60 -N4 -tu4 "$1" | tr -d ' ')
+  [ "$(od -An -j$((pe + 24)) -N2 -tx1 "$1" | tr -d ' ')" = 0b01 ]
+}
+
 # A booted prefix with the null graphics driver, kept as PREFIX.template so that a fresh run
 # prefix is a copy (about a second) rather than a new boot (about ten).
 make_template() {
@@ -112,4 +121,10 @@ setup_env "$prefix"
   "$server" -p </dev/null >/dev/null 2>&1 || true
   "$loader" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 )
+# A 32-bit program in a 64-bit prefix is started by the 32-bit loader, as 64-bit Windows starts it
+# under WoW64. Handed to the 64-bit loader, it would go through start.exe, whose ShellExecuteEx
+# refuses a program path longer than MAX_PATH.
+if [ "$arch" = win64 ] && is_pe32 "${1:-}" && [ -x /usr/lib/wine/wine ]; then
+  loader=/usr/lib/wine/wine
+fi
 exec "$loader" "$@"
