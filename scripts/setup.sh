@@ -1,27 +1,145 @@
 #!/usr/bin/env bash
-# Installs what the build, the demo and the tests need on a Debian 12 machine, for the route this
-# host takes (scripts/route.sh): both MinGW-w64 toolchains and 64-bit Wine everywhere, 32-bit
-# Wine only where the host executes 32-bit code.
+# Installs what the build, the demo and the tests need on a Debian 12 machine: both MinGW-w64
+# toolchains and 64-bit Wine everywhere, and 32-bit Wine so that the shipped 32-bit programs run.
+# Where the kernel refuses 32-bit code, it has them emulated: qemu-user 10 from the backports
+# suite, registered with binfmt_misc for i386 programs (until reboot). It says in one line what it
+# changed on the system, and changes nothing the second time. INSTKIT_TEST_ARCH=x86_64 leaves
+# 32-bit support alone: no apt source, no handler, no 32-bit Wine.
 set -euo pipefail
 . "$(dirname "$0")/route.sh"
-instkit_choose_route
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+as_root() { "${sudo_cmd[@]}" "$@"; }
+may_be_root() { [ "$(id -u)" -eq 0 ] || sudo -n true 2>/dev/null; }
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+export DEBIAN_FRONTEND=noninteractive
+changes=()
+
+apt_updated=no
+apt_install() {
+  if [ "$apt_updated" = no ]; then
+    as_root apt-get update -q
+    apt_updated=yes
+  fi
+  as_root apt-get install -y -q --no-install-recommends "$@"
+}
 
 need=()
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for package in cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest \
   icoutils wine wine64; do
   installed "$package" || need+=("$package")
 done
-if [ "$instkit_route" = i686 ] && ! installed wine32:i386; then need+=(wine32:i386); fi
+if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
 
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$instkit_route" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
+# --- 32-bit support: the kernel's own, or an emulator fast enough to run Wine. ---
+
+# Debian 12's own qemu-user 7.2 takes about a minute to start each 32-bit Wine process.
+emulator_is_fast() {
+  local name major
+  name=$(instkit_emulator_name "$(instkit_handler_interpreter "$1")")
+  case "$name" in "qemu-user "*) ;; *) return 1 ;; esac
+  major=${name#qemu-user }
+  [ "${major%%.*}" -ge 10 ]
+}
+
+# Prints the address of the Debian mirror that apt already uses for this release.
+debian_mirror() {
+  local codename=$1 mirror
+  mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+    sed -n "s/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]\+\)[[:space:]]\+$codename[[:space:]].*/\2/p" |
+    head -n 1)
+  if [ -z "$mirror" ]; then
+    mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v suite="$codename" '
+      /^[[:space:]]*$/ { if (found && uri) { print uri; exit } found = 0; uri = "" }
+      /^URIs:/ { uri = $2 }
+      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) found = 1 }
+      END { if (found && uri) print uri }' | head -n 1)
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${need[@]}"
+  echo "${mirror:-http://deb.debian.org/debian}"
+}
+
+# qemu-user 10 or later from the backports suite, for this one package.
+install_fast_qemu() {
+  local version codename source
+  version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
+  if installed qemu-user-static && dpkg --compare-versions "$version" ge 1:10; then return 0; fi
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  source=/etc/apt/sources.list.d/instkit-$codename-backports.sources
+  if ! grep -qs "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources; then
+    printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
+      "$(debian_mirror "$codename")" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg |
+      as_root tee "$source" >/dev/null
+    changes+=("added the apt source $source")
+    apt_updated=no
+  fi
+  apt_install -t "$codename-backports" qemu-user-static
+  changes+=("installed qemu-user-static $(dpkg-query -W -f='${Version}' qemu-user-static) from $codename-backports")
+  qemu_installed=yes
+}
+
+# Registers qemu-user for i386 programs with binfmt_misc, unless a fast emulator already is.
+# Sets no_emulation to why not when it cannot.
+enable_emulation() {
+  local folder=/proc/sys/fs/binfmt_misc handler
+  handler=$(instkit_i386_handler)
+  if [ -n "$handler" ] && emulator_is_fast "$handler"; then return 0; fi
+  if ! may_be_root; then
+    no_emulation="neither root nor sudo is available to set up qemu-user 10"
+    return 0
+  fi
+  qemu_installed=no
+  install_fast_qemu
+  if ! mountpoint -q "$folder"; then
+    if ! as_root mount -t binfmt_misc binfmt_misc "$folder" 2>/dev/null; then
+      no_emulation="binfmt_misc cannot be mounted here (an unprivileged container?)"
+      return 0
+    fi
+    changes+=("mounted binfmt_misc")
+  fi
+  handler=$(instkit_i386_handler)
+  if [ -n "$handler" ] && emulator_is_fast "$handler" && [ "$qemu_installed" = no ]; then return 0; fi
+  # A slow emulator, or ours registered before the package changed under it (the F flag keeps
+  # the old file open), is replaced; so is a disabled entry of our name.
+  for old in $handler "$folder/qemu-i386"; do
+    [ -e "$old" ] || continue
+    changes+=("removed the i386 handler ${old##*/} ($(instkit_emulator_name "$(instkit_handler_interpreter "$old")"))")
+    echo -1 | as_root tee "$old" >/dev/null
+  done
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
+    as_root tee "$folder/register" >/dev/null
+  changes+=("registered the i386 handler $folder/qemu-i386 (qemu-user, until reboot)")
+  if ! instkit_host_runs_i386; then no_emulation="the registered emulator does not run a 32-bit program"; fi
+}
+
+no_emulation=""
+if [ "${INSTKIT_TEST_ARCH:-}" != x86_64 ]; then
+  instkit_i386_support
+  if [ "$instkit_i386" != native ]; then enable_emulation; fi
+  instkit_i386_support
+  if [ "$instkit_i386" != none ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      as_root dpkg --add-architecture i386
+      changes+=("added the dpkg architecture i386")
+      apt_updated=no
+    fi
+    if ! installed wine32:i386; then
+      apt_install wine32:i386
+      changes+=("installed wine32:i386")
+    fi
+  fi
+fi
+
+if [ ${#changes[@]} -gt 0 ]; then
+  printf -v said '%s; ' "${changes[@]}"
+  echo "set-up changed this system: ${said%; } (the README says how to undo it)"
+fi
+if [ -n "$no_emulation" ]; then
+  instkit_i386_support
+  if [ "$instkit_i386" = none ]; then
+    echo "set-up: no 32-bit emulation, so the x86_64 route runs: $no_emulation"
+  else
+    echo "set-up: 32-bit code runs through $instkit_i386_emulator, which is slow, and it stays: $no_emulation (INSTKIT_TEST_ARCH=x86_64 avoids it)"
+  fi
 fi
