@@ -4,7 +4,8 @@
 #   every host  the shipped 32-bit release build: programs, library and every test compile (the
 #               32-bit layout checks hold), and its programs are examined (image, rebuild)
 #   i686        the whole suite on that build in a 32-bit prefix, again in a 64-bit prefix
-#               (WoW64, as on 64-bit Windows), and on the x86_64 build
+#               (WoW64, as on 64-bit Windows), and on the x86_64 build; the same whether the
+#               host runs 32-bit code natively or emulated
 #   x86_64      the whole suite on the x86_64 build
 # Ends with CTest's closing lines over every suite run; any suite failing or running no test
 # fails the whole.
@@ -15,14 +16,20 @@ cd "$top"
 bash scripts/setup.sh
 . scripts/route.sh
 instkit_choose_route
-echo "== Route: $instkit_route ($instkit_route_why)"
+echo "== Route: $instkit_route, $instkit_route_why"
+# Each suite names its own prefix architecture: one left set in the caller's environment would
+# run the 32-bit-prefix suite under WoW64 instead.
+if [ -n "${INSTKIT_WINE_ARCH:-}" ]; then
+  echo "== Ignoring INSTKIT_WINE_ARCH=$INSTKIT_WINE_ARCH from the environment: each suite sets its own"
+  unset INSTKIT_WINE_ARCH
+fi
 
 cmake --preset release
 cmake --build --preset release
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-names=() counts=() failures=() failed_lines=()
+names=() counts=() failures=() failed_lines=() walls=()
 total_seconds=0
 
 # run_suite NAME TEST-PRESET: one CTest run, its figures kept for the closing summary.
@@ -30,8 +37,9 @@ run_suite() {
   local name=$1 preset=$2 log="$logs/${#names[@]}.log" count failed seconds
   echo
   echo "== Suite: $name (ctest --preset $preset)"
-  local status=0
+  local status=0 started=$SECONDS
   ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
+  walls+=("$((SECONDS - started))")
   count=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -1)
   failed=$(sed -n 's/.*, \([0-9]*\) tests failed out of [0-9]*$/\1/p' "$log" | tail -1)
   seconds=$(sed -n 's/^Total Test time (real) = *\([0-9.]*\) sec$/\1/p' "$log" | tail -1)
@@ -62,10 +70,10 @@ cmake --build --preset debug-x64
 run_suite "x86_64 build, 64-bit prefix" debug-x64
 
 echo
-echo "== Summary (route $instkit_route: $instkit_route_why)"
+echo "== Summary (route $instkit_route, $instkit_route_why; $((SECONDS / 60)) min $((SECONDS % 60)) s in all)"
 all=0 bad=0
 for i in "${!names[@]}"; do
-  echo "   ${names[$i]}: $((counts[i] - failures[i])) of ${counts[$i]} passed"
+  echo "   ${names[$i]}: $((counts[i] - failures[i])) of ${counts[$i]} passed in ${walls[$i]} s"
   all=$((all + counts[i])) bad=$((bad + failures[i]))
 done
 echo
