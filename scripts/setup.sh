@@ -59,7 +59,8 @@ debian_mirror() {
   echo "${mirror:-http://deb.debian.org/debian}"
 }
 
-# qemu-user 10 or later from the backports suite, for this one package.
+# qemu-user 10 or later from the backports suite, for this one package; fails saying why in
+# no_emulation.
 install_fast_qemu() {
   local version codename source
   version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
@@ -74,7 +75,10 @@ install_fast_qemu() {
     changes+=("added the apt source $source")
     apt_updated=no
   fi
-  apt_install -t "$codename-backports" qemu-user-static
+  if ! apt_install -t "$codename-backports" qemu-user-static; then
+    no_emulation="qemu-user-static 10 could not be installed from $codename-backports"
+    return 1
+  fi
   changes+=("installed qemu-user-static $(dpkg-query -W -f='${Version}' qemu-user-static) from $codename-backports")
   qemu_installed=yes
 }
@@ -90,7 +94,7 @@ enable_emulation() {
     return 0
   fi
   qemu_installed=no
-  install_fast_qemu
+  install_fast_qemu || return 0
   if ! mountpoint -q "$folder"; then
     if ! as_root mount -t binfmt_misc binfmt_misc "$folder" 2>/dev/null; then
       no_emulation="binfmt_misc cannot be mounted here (an unprivileged container?)"
