@@ -51,10 +51,10 @@ debian_mirror() {
     head -n 1)
   if [ -z "$mirror" ]; then
     mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v suite="$codename" '
-      /^[[:space:]]*$/ { if (found && uri) { print uri; exit } found = 0; uri = "" }
+      /^[[:space:]]*$/ { if (found && uri) exit; found = 0; uri = "" }
       /^URIs:/ { uri = $2 }
       /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) found = 1 }
-      END { if (found && uri) print uri }' | head -n 1)
+      END { if (found && uri) print uri }')
   fi
   echo "${mirror:-http://deb.debian.org/debian}"
 }
