@@ -12,7 +12,7 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 need=()
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for package in cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest \
-  icoutils wine wine64; do
+  icoutils nsis wine wine64; do
   installed "$package" || need+=("$package")
 done
 if [ "$instkit_route" = i686 ] && ! installed wine32:i386; then need+=(wine32:i386); fi
