@@ -1,0 +1,89 @@
+; An installer for a sample suite, "Vortasim 18.1", that lets instkit's two programs make and
+; remove its Start-menu shortcuts. Copy it and put your suite's files in.
+;
+;   makensis sample_suite.nsi          with bin\add_shortcuts.exe, bin\remove_shortcuts.exe (the
+;                                      release archive's bin folder) and relinfo.xml beside it
+;   makensis -DADD_SHORTCUTS=path -DREMOVE_SHORTCUTS=path -DRELINFO=path -DOUTFILE=path ...
+;                                      to take them from elsewhere
+;
+; Both the installer and its uninstaller run silently with /S. The uninstaller copies itself to a
+; temporary folder, starts the copy and returns at once; to wait for an uninstall (a new version's
+; installer removing the old one, say), copy uninstall.exe to a temporary folder yourself and run
+; the copy with "_?=<install folder>" as its last argument, unquoted: ExecWait then waits.
+
+Unicode true
+; The programs use the all-users Start menu when they run elevated and the user's own otherwise,
+; and the remover only finds what the same kind of run wrote: install and uninstall both elevated.
+RequestExecutionLevel admin
+
+!ifndef ADD_SHORTCUTS
+  !define ADD_SHORTCUTS "bin\add_shortcuts.exe"
+!endif
+!ifndef REMOVE_SHORTCUTS
+  !define REMOVE_SHORTCUTS "bin\remove_shortcuts.exe"
+!endif
+!ifndef RELINFO
+  !define RELINFO "relinfo.xml"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "Vortasim-18.1-setup.exe"
+!endif
+
+; The programs take the install root from their own path: they must stand exactly five levels
+; below it, in <root>\KELDA\bin\winx64\<one folder>\. The shortcuts they write point at the
+; suite's vxstart.exe, vxmotion.exe, vxplot.exe and KLD_ADMIN.exe in <root>\KELDA\bin\winx64\,
+; with the icon <root>\commonfiles\images\VxHub2_iconSet.ico: install those there too.
+!define PROGRAMS_DIR "KELDA\bin\winx64\installer"
+; They read the Start-menu folder name and the revision that ends every shortcut's name from
+; <root>\commonfiles\globalsettings\relinfo.xml.
+!define RELINFO_DIR "commonfiles\globalsettings"
+
+Name "Vortasim 18.1"
+OutFile "${OUTFILE}"
+; A 32-bit installer: $PROGRAMFILES is "Program Files (x86)" on 64-bit Windows.
+InstallDir "$PROGRAMFILES\Vortasim 18.1"
+SetCompressor /SOLID lzma
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Vortasim 18.1"
+  ; First every file of the suite, release file included...
+  SetOutPath "$INSTDIR\${RELINFO_DIR}"
+  File "/oname=relinfo.xml" "${RELINFO}"
+  SetOutPath "$INSTDIR\${PROGRAMS_DIR}"
+  File "/oname=add_shortcuts.exe" "${ADD_SHORTCUTS}"
+  File "/oname=remove_shortcuts.exe" "${REMOVE_SHORTCUTS}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; ...then the shortcuts. add_shortcuts shows nothing and always exits with 0, so its exit code
+  ; says nothing: do not branch on it.
+  ExecWait '"$INSTDIR\${PROGRAMS_DIR}\add_shortcuts.exe"'
+SectionEnd
+
+Section "Uninstall"
+  ; No process of ours may keep a folder of the install as its working directory, or it could not
+  ; be removed.
+  SetOutPath "$TEMP"
+
+  ; Shortcuts first, while relinfo.xml is still in place: remove_shortcuts reads the Start-menu
+  ; folder name and the revision from it to know what to delete. An uninstaller that deletes
+  ; relinfo.xml first leaves every shortcut behind.
+  ExecWait '"$INSTDIR\${PROGRAMS_DIR}\remove_shortcuts.exe"'
+
+  ; Then the files, and the folders only when they are empty (never RMDir /r "$INSTDIR": the user
+  ; may have chosen a folder that holds other things).
+  Delete "$INSTDIR\${RELINFO_DIR}\relinfo.xml"
+  Delete "$INSTDIR\${PROGRAMS_DIR}\add_shortcuts.exe"
+  Delete "$INSTDIR\${PROGRAMS_DIR}\remove_shortcuts.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR\${RELINFO_DIR}"
+  RMDir "$INSTDIR\commonfiles"
+  RMDir "$INSTDIR\${PROGRAMS_DIR}"
+  RMDir "$INSTDIR\KELDA\bin\winx64"
+  RMDir "$INSTDIR\KELDA\bin"
+  RMDir "$INSTDIR\KELDA"
+  RMDir "$INSTDIR"
+SectionEnd
