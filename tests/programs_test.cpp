@@ -144,6 +144,30 @@ TEST_F(InstallTreeTest, HostileReleaseValuesWriteNothing) {
     }
 }
 
+TEST_F(InstallTreeTest, ASystemDllThatCannotBeLoadedEndsTheProgramsQuietly) {
+    // oleaut32 disabled for one program (Wine's per-program DLL overrides): add_shortcuts first
+    // needs it to save a shortcut, once the suite's folder is made; remove_shortcuts to examine a
+    // folder, once the shortcuts are deleted.
+    auto runWithoutOleaut32 = [&](const wchar_t* program) {
+        std::wstring key =
+            std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L".exe\\DllOverrides";
+        WriteRegExpandString(HKEY_CURRENT_USER, key.c_str(), L"oleaut32", L"");
+        DWORD code = Run(program);
+        DeleteRegValue(HKEY_CURRENT_USER, key.c_str(), L"oleaut32");
+        return code;
+    };
+    Stage(kRelinfo);
+
+    EXPECT_EQ(runWithoutOleaut32(L"add_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_), std::vector<std::wstring>{L"Vortasim 18\\"});
+
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    ASSERT_EQ(ListTree(commonPrograms_).size(), 7u);
+    EXPECT_EQ(runWithoutOleaut32(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_),
+              (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Utilities\\"}));
+}
+
 TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {
     // The programs' own handler ends the process at once, with abort's code, and shows nothing.
     EXPECT_EQ(RunProgram(L"\"" + ThisProgramDir() + L"uncaught_probe.exe\"", nullptr, 20000), 3u);
