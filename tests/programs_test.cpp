@@ -186,9 +186,14 @@ struct ImageSet {
 };
 
 ImageSet ImagesToCheck() {
-    wchar_t shipped[MAX_PATH] = {};
-    DWORD length = GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", shipped, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    std::wstring shipped(GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", nullptr, 0), L'\0');
+    if (!shipped.empty()) {
+        shipped.resize(GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", &shipped[0],
+                                               static_cast<DWORD>(shipped.size())));
+        // Loaded as resources below, the programs need paths shorter than MAX_PATH.
+        if (shipped.size() >= MAX_PATH) ADD_FAILURE() << "INSTKIT_SHIPPED_PROGRAMS is too long";
+    }
+    if (shipped.empty()) {
 #ifdef _WIN64
         const WORD own = IMAGE_FILE_MACHINE_AMD64;
 #else
