@@ -3,6 +3,7 @@
 
 #include "resource.h"
 
+#include <ostream>
 #include <set>
 
 namespace {
@@ -312,6 +313,11 @@ struct RoundTrip {
     std::string relinfo;
     size_t added;  // files and folders that add_shortcuts writes
 };
+
+// Test output names a case by its name alone.
+void PrintTo(const RoundTrip& roundTrip, std::ostream* out) {
+    *out << roundTrip.name;
+}
 
 class RoundTripTest : public InstallTreeTest, public ::testing::WithParamInterface<RoundTrip> {};
 
