@@ -3,6 +3,7 @@
 
 #include "resource.h"
 
+#include <cwchar>
 #include <ostream>
 #include <set>
 
@@ -299,6 +300,58 @@ TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
         EXPECT_NE(manifest.find("{e2011457-1546-43c5-a5fe-008deee3d3f0}"), std::string::npos);
         EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
         FreeLibrary(module);
+    }
+}
+
+TEST(ProgramImage, CarriesAVersionResource) {
+    // Read back by the system's version API; the version is the project's, in four parts.
+    const std::wstring version = Widen(INSTKIT_VERSION_TEXT);
+    unsigned part[4] = {};
+    ASSERT_EQ(swscanf(version.c_str(), L"%u.%u.%u.%u", &part[0], &part[1], &part[2], &part[3]), 4);
+    const ImageSet images = ImagesToCheck();
+    const struct {
+        std::wstring path;
+        const wchar_t* file;
+        const wchar_t* description;
+    } programs[] = {
+        {images.addShortcuts, L"add_shortcuts.exe", L"Creates the suite's Start-menu shortcuts"},
+        {images.removeShortcuts, L"remove_shortcuts.exe",
+         L"Removes the suite's Start-menu shortcuts"}};
+    for (const auto& program : programs) {
+        SCOPED_TRACE(Narrow(program.path));
+        DWORD size = GetFileVersionInfoSizeW(program.path.c_str(), nullptr);
+        ASSERT_GT(size, 0u);
+        std::vector<BYTE> info(size);
+        ASSERT_TRUE(GetFileVersionInfoW(program.path.c_str(), 0, size, info.data()));
+        auto query = [&](const std::wstring& item) -> void* {
+            void* value = nullptr;
+            UINT length = 0;
+            return VerQueryValueW(info.data(), item.c_str(), &value, &length) && length ? value
+                                                                                        : nullptr;
+        };
+        auto fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+        ASSERT_NE(fixed, nullptr);
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(part[1], part[0])));
+        EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(part[3], part[2])));
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+        EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+        auto translation = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
+        ASSERT_NE(translation, nullptr);
+        EXPECT_EQ(translation[0], 0x0409);
+        EXPECT_EQ(translation[1], 1200);
+        auto text = [&](const wchar_t* name) {
+            auto value = static_cast<const wchar_t*>(
+                query(std::wstring(L"\\StringFileInfo\\040904B0\\") + name));
+            return std::wstring(value ? value : L"(missing)");
+        };
+        EXPECT_EQ(text(L"FileVersion"), version);
+        EXPECT_EQ(text(L"ProductVersion"), version);
+        EXPECT_EQ(text(L"OriginalFilename"), program.file);
+        EXPECT_EQ(text(L"FileDescription"), program.description);
+        EXPECT_EQ(text(L"ProductName"), L"instkit");
     }
 }
 
