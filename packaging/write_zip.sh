@@ -34,6 +34,13 @@ fi
 dos_date=$(((10#$year - 1980) << 9 | 10#$month << 5 | 10#$day))
 dos_time=$((10#$hour << 11 | 10#$minute << 5 | 10#$second / 2))
 
+# The fields that the local and the central header of an entry share: version needed 2.0, no
+# flags, deflated, time, date, CRC, sizes, name length, no extra field.
+fields() {
+  u16 20 && u16 0 && u16 8 && u16 $dos_time && u16 $dos_date && u32 "$crc" && u32 $packed &&
+    u32 "$size" && u16 ${#name} && u16 0
+}
+
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 : >"$scratch/central"
@@ -51,9 +58,6 @@ while IFS= read -r name; do
   else
     attributes=$((0100644 << 16))
   fi
-  # version needed 2.0, no flags, deflated, time, date, CRC, sizes, name length, no extra field
-  fields() { u16 20 && u16 0 && u16 8 && u16 $dos_time && u16 $dos_date && u32 "$crc" &&
-    u32 $packed && u32 "$size" && u16 ${#name} && u16 0; }
   {
     u32 0x04034b50
     fields
