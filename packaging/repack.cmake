@@ -1,8 +1,9 @@
 # Run by cpack once it has written the archive. CPack lists the entries in the order the file
-# system returns them and dates each one when it was built; this packs the same staged tree again
-# with the entries sorted by name and all dated at one instant: $ENV{SOURCE_DATE_EPOCH} when set,
-# else the time of the commit the sources come from. Times are written in UTC, whatever the
-# packer's time zone. Two packs of one commit are then byte-identical.
+# system returns them, dates each one when it was built, and records the packing account's owner
+# and group and the modes its umask left; this packs the same staged tree again with write_zip.sh:
+# the entries sorted by name, all dated at one instant, $ENV{SOURCE_DATE_EPOCH} when set, else the
+# time of the commit the sources come from (written as UTC), with fixed modes and no owner.
+# Two packs of one commit are then byte-identical, whoever packs them, wherever and whenever.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch "$ENV{SOURCE_DATE_EPOCH}")
 else()
@@ -26,8 +27,8 @@ foreach(archive IN LISTS CPACK_PACKAGE_FILES)
   endif()
   file(REMOVE "${archive}")
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env TZ=UTC SOURCE_DATE_EPOCH=${epoch}
-            ${CMAKE_COMMAND} -E tar cf "${archive}" --format=zip "--files-from=${root_name}.entries"
+    COMMAND bash "${CPACK_INSTKIT_SOURCE_DIR}/packaging/write_zip.sh" "${archive}" ${epoch}
+            "${root_name}.entries"
     WORKING_DIRECTORY "${stage}"
     RESULT_VARIABLE failed)
   if(failed)

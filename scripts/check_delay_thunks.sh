@@ -6,7 +6,9 @@
 set -euo pipefail
 defs=$1
 shift
-functions=$(sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)\(@[0-9]*\)\{0,1\}$/\1\2/p' "$defs"/*.def)
+# The function names: the lines after each file's EXPORTS line.
+functions=$(sed -s -n -e '1,/^EXPORTS$/d' \
+  -e '/^[A-Za-z_][A-Za-z0-9_]*\(@[0-9]*\)\{0,1\}$/p' "$defs"/*.def)
 bad=0
 for map in "$@"; do
   checked=0

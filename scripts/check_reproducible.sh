@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release programs twice, in two build trees of different paths, and checks that the
-# two builds are byte-identical; then packs the release archive in each tree, at another time and
-# in another time zone, and checks that the two archives are byte-identical too.
+# two builds are byte-identical; then packs the release archive in each tree, the second time
+# under another account, with another umask, at another time and in another time zone, and checks
+# that the two archives are byte-identical too and unpack to the files that were packed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -16,8 +17,32 @@ for program in add_shortcuts remove_shortcuts; do
   cmp "$work/one/$program/$program.exe" "$work/second-tree/$program/$program.exe"
   echo "$program.exe: identical in both builds ($(stat -c %s "$work/one/$program/$program.exe") bytes)"
 done
-(cd "$work/one" && cpack >/dev/null)
-(cd "$work/second-tree" && TZ=XST-12 cpack >/dev/null)
+
+# The second pack's account: as root, an account of no one (it owns its tree and may read the
+# sources' history); otherwise a user namespace in which this account is root, where one can be
+# made; otherwise this account, which the output says.
+other=()
+if [ "$(id -u)" = 0 ]; then
+  chown -R 4242:4242 "$work/second-tree"
+  chmod 755 "$work"
+  other=(env HOME="$work/second-tree" GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=safe.directory
+    GIT_CONFIG_VALUE_0="*" setpriv --reuid=4242 --regid=4242 --clear-groups)
+elif unshare --map-root-user true 2>/dev/null; then
+  other=(unshare --map-root-user)
+else
+  echo "both packs by this account: it is not root and cannot make a user namespace"
+fi
+(cd "$work/one" && umask 022 && cpack >/dev/null)
+(cd "$work/second-tree" && umask 077 && TZ=XST-12 "${other[@]}" cpack >/dev/null)
 archive=$(cd "$work/one" && echo instkit-*-win32.zip)
+for tree in one second-tree; do
+  echo "$tree: $(stat -c %s "$work/$tree/$archive") bytes, sha256 $(sha256sum <"$work/$tree/$archive" | cut -d' ' -f1)"
+done
 cmp "$work/one/$archive" "$work/second-tree/$archive"
-echo "$archive: identical in both packs ($(stat -c %s "$work/one/$archive") bytes)"
+echo "$archive: identical in both packs"
+
+# The archive unpacks, with CMake's own unpacker, to exactly the staged files.
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$work/one/$archive")
+diff -r "$work/unpacked/${archive%.zip}" "$(echo "$work"/one/_CPack_Packages/*/ZIP/"${archive%.zip}")"
+echo "$archive: unpacks to the staged files"

@@ -3,6 +3,8 @@
 
 #include "resource.h"
 
+#include <cwchar>
+#include <ostream>
 #include <set>
 
 namespace {
@@ -144,6 +146,30 @@ TEST_F(InstallTreeTest, HostileReleaseValuesWriteNothing) {
     }
 }
 
+TEST_F(InstallTreeTest, ASystemDllThatCannotBeLoadedEndsTheProgramsQuietly) {
+    // oleaut32 disabled for one program (Wine's per-program DLL overrides): add_shortcuts first
+    // needs it to save a shortcut, once the suite's folder is made; remove_shortcuts to examine a
+    // folder, once the shortcuts are deleted.
+    auto runWithoutOleaut32 = [&](const wchar_t* program) {
+        std::wstring key =
+            std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L".exe\\DllOverrides";
+        WriteRegExpandString(HKEY_CURRENT_USER, key.c_str(), L"oleaut32", L"");
+        DWORD code = Run(program);
+        DeleteRegValue(HKEY_CURRENT_USER, key.c_str(), L"oleaut32");
+        return code;
+    };
+    Stage(kRelinfo);
+
+    EXPECT_EQ(runWithoutOleaut32(L"add_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_), std::vector<std::wstring>{L"Vortasim 18\\"});
+
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    ASSERT_EQ(ListTree(commonPrograms_).size(), 7u);
+    EXPECT_EQ(runWithoutOleaut32(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_),
+              (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Utilities\\"}));
+}
+
 TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {
     // The programs' own handler ends the process at once, with abort's code, and shows nothing.
     EXPECT_EQ(RunProgram(L"\"" + ThisProgramDir() + L"uncaught_probe.exe\"", nullptr, 20000), 3u);
@@ -162,9 +188,14 @@ struct ImageSet {
 };
 
 ImageSet ImagesToCheck() {
-    wchar_t shipped[MAX_PATH] = {};
-    DWORD length = GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", shipped, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    std::wstring shipped(GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", nullptr, 0), L'\0');
+    if (!shipped.empty()) {
+        shipped.resize(GetEnvironmentVariableW(L"INSTKIT_SHIPPED_PROGRAMS", &shipped[0],
+                                               static_cast<DWORD>(shipped.size())));
+        // Loaded as resources below, the programs need paths shorter than MAX_PATH.
+        if (shipped.size() >= MAX_PATH) ADD_FAILURE() << "INSTKIT_SHIPPED_PROGRAMS is too long";
+    }
+    if (shipped.empty()) {
 #ifdef _WIN64
         const WORD own = IMAGE_FILE_MACHINE_AMD64;
 #else
@@ -272,6 +303,58 @@ TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
     }
 }
 
+TEST(ProgramImage, CarriesAVersionResource) {
+    // Read back by the system's version API; the version is the project's, in four parts.
+    const std::wstring version = Widen(INSTKIT_VERSION_TEXT);
+    unsigned part[4] = {};
+    ASSERT_EQ(swscanf(version.c_str(), L"%u.%u.%u.%u", &part[0], &part[1], &part[2], &part[3]), 4);
+    const ImageSet images = ImagesToCheck();
+    const struct {
+        std::wstring path;
+        const wchar_t* file;
+        const wchar_t* description;
+    } programs[] = {
+        {images.addShortcuts, L"add_shortcuts.exe", L"Creates the suite's Start-menu shortcuts"},
+        {images.removeShortcuts, L"remove_shortcuts.exe",
+         L"Removes the suite's Start-menu shortcuts"}};
+    for (const auto& program : programs) {
+        SCOPED_TRACE(Narrow(program.path));
+        DWORD size = GetFileVersionInfoSizeW(program.path.c_str(), nullptr);
+        ASSERT_GT(size, 0u);
+        std::vector<BYTE> info(size);
+        ASSERT_TRUE(GetFileVersionInfoW(program.path.c_str(), 0, size, info.data()));
+        auto query = [&](const std::wstring& item) -> void* {
+            void* value = nullptr;
+            UINT length = 0;
+            return VerQueryValueW(info.data(), item.c_str(), &value, &length) && length ? value
+                                                                                        : nullptr;
+        };
+        auto fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+        ASSERT_NE(fixed, nullptr);
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(part[1], part[0])));
+        EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(part[3], part[2])));
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+        EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+        auto translation = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
+        ASSERT_NE(translation, nullptr);
+        EXPECT_EQ(translation[0], 0x0409);
+        EXPECT_EQ(translation[1], 1200);
+        auto text = [&](const wchar_t* name) {
+            auto value = static_cast<const wchar_t*>(
+                query(std::wstring(L"\\StringFileInfo\\040904B0\\") + name));
+            return std::wstring(value ? value : L"(missing)");
+        };
+        EXPECT_EQ(text(L"FileVersion"), version);
+        EXPECT_EQ(text(L"ProductVersion"), version);
+        EXPECT_EQ(text(L"OriginalFilename"), program.file);
+        EXPECT_EQ(text(L"FileDescription"), program.description);
+        EXPECT_EQ(text(L"ProductName"), L"instkit");
+    }
+}
+
 // Round trips: add_shortcuts then remove_shortcuts leave the Start menu as it was.
 namespace {
 
@@ -283,6 +366,11 @@ struct RoundTrip {
     std::string relinfo;
     size_t added;  // files and folders that add_shortcuts writes
 };
+
+// Test output names a case by its name alone.
+void PrintTo(const RoundTrip& roundTrip, std::ostream* out) {
+    *out << roundTrip.name;
+}
 
 class RoundTripTest : public InstallTreeTest, public ::testing::WithParamInterface<RoundTrip> {};
 
