@@ -1,8 +1,9 @@
 ; An installer for a sample suite, "Vortasim 18.1", that lets instkit's two programs make and
 ; remove its Start-menu shortcuts. Copy it and put your suite's files in.
 ;
-;   makensis sample_suite.nsi          with bin\add_shortcuts.exe, bin\remove_shortcuts.exe (the
-;                                      release archive's bin folder) and relinfo.xml beside it
+;   makensis sample_suite.nsi          where the release archive puts it (examples\nsis\): the
+;                                      programs come from the archive's bin folder, the sample
+;                                      relinfo.xml from beside the script
 ;   makensis -DADD_SHORTCUTS=path -DREMOVE_SHORTCUTS=path -DRELINFO=path -DOUTFILE=path ...
 ;                                      to take them from elsewhere
 ;
@@ -17,10 +18,10 @@ Unicode true
 RequestExecutionLevel admin
 
 !ifndef ADD_SHORTCUTS
-  !define ADD_SHORTCUTS "bin\add_shortcuts.exe"
+  !define ADD_SHORTCUTS "..\..\bin\add_shortcuts.exe"
 !endif
 !ifndef REMOVE_SHORTCUTS
-  !define REMOVE_SHORTCUTS "bin\remove_shortcuts.exe"
+  !define REMOVE_SHORTCUTS "..\..\bin\remove_shortcuts.exe"
 !endif
 !ifndef RELINFO
   !define RELINFO "relinfo.xml"
