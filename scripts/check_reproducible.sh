@@ -7,10 +7,21 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+# As root, the second pack runs as an account of no one, which must be able to read the sources:
+# where they lie in a private folder (a home folder, say), both trees build from a copy here.
+src=$top
+if [ "$(id -u)" = 0 ] &&
+  ! setpriv --reuid=4242 --regid=4242 --clear-groups test -r "$top/packaging/write_zip.sh"; then
+  mkdir "$work/src"
+  tar -C "$top" --exclude=./build -cf - . | tar -C "$work/src" -xf -
+  src=$work/src
+fi
 
 for tree in one second-tree; do
-  cmake -S "$top" -B "$work/$tree" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DINSTKIT_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+  cmake -S "$src" -B "$work/$tree" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DINSTKIT_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" >/dev/null
   cmake --build "$work/$tree" --target add_shortcuts remove_shortcuts instutil >/dev/null
 done
 for program in add_shortcuts remove_shortcuts; do
@@ -24,7 +35,6 @@ done
 other=()
 if [ "$(id -u)" = 0 ]; then
   chown -R 4242:4242 "$work/second-tree"
-  chmod 755 "$work"
   other=(env HOME="$work/second-tree" GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=safe.directory
     GIT_CONFIG_VALUE_0="*" setpriv --reuid=4242 --regid=4242 --clear-groups)
 elif unshare --map-root-user true 2>/dev/null; then
