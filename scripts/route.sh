@@ -66,12 +66,16 @@ instkit_emulator_name() {
 }
 
 # Sets instkit_i386 to how this host runs 32-bit code: native (the kernel itself), emulated (an
-# emulator registered with binfmt_misc, named in instkit_i386_emulator) or none.
+# emulator registered with binfmt_misc, named in instkit_i386_emulator) or none (then
+# instkit_i386_broken names a registered emulator that failed, if there is one).
 instkit_i386_support() {
   local handler
-  instkit_i386=none instkit_i386_emulator=""
-  instkit_host_runs_i386 || return 0
+  instkit_i386=none instkit_i386_emulator="" instkit_i386_broken=""
   handler=$(instkit_i386_handler)
+  if ! instkit_host_runs_i386; then
+    if [ -n "$handler" ]; then instkit_i386_broken=$(instkit_handler_interpreter "$handler"); fi
+    return 0
+  fi
   if [ -n "$handler" ]; then
     instkit_i386=emulated
     instkit_i386_emulator=$(instkit_emulator_name "$(instkit_handler_interpreter "$handler")")
@@ -88,7 +92,13 @@ instkit_choose_route() {
   case "$instkit_i386" in
   native) runs="native: this host executes 32-bit code" ;;
   emulated) runs="emulated by $instkit_i386_emulator, registered with binfmt_misc" ;;
-  none) runs="this host refuses 32-bit code (Exec format error) and no emulator is registered" ;;
+  none)
+    if [ -n "$instkit_i386_broken" ]; then
+      runs="this host refuses 32-bit code, and the emulator registered for it ($instkit_i386_broken) does not run it"
+    else
+      runs="this host refuses 32-bit code (Exec format error) and no emulator is registered"
+    fi
+    ;;
   esac
   case "${INSTKIT_TEST_ARCH:-}" in
   "")

@@ -86,7 +86,7 @@ install_fast_qemu() {
 # Registers qemu-user for i386 programs with binfmt_misc, unless a fast emulator already is.
 # Sets no_emulation to why not when it cannot.
 enable_emulation() {
-  local folder=/proc/sys/fs/binfmt_misc handler
+  local folder=/proc/sys/fs/binfmt_misc handler old name
   handler=$(instkit_i386_handler)
   if [ -n "$handler" ] && emulator_is_fast "$handler"; then return 0; fi
   if ! may_be_root; then
@@ -106,13 +106,20 @@ enable_emulation() {
   if [ -n "$handler" ] && emulator_is_fast "$handler" && [ "$qemu_installed" = no ]; then return 0; fi
   # A slow emulator, or ours registered before the package changed under it (the F flag keeps
   # the old file open), is replaced; so is a disabled entry of our name.
-  for old in $handler "$folder/qemu-i386"; do
+  for old in ${handler:+"$handler"} "$folder/qemu-i386"; do
     [ -e "$old" ] || continue
-    changes+=("removed the i386 handler ${old##*/} ($(instkit_emulator_name "$(instkit_handler_interpreter "$old")"))")
-    echo -1 | as_root tee "$old" >/dev/null
+    name=$(instkit_emulator_name "$(instkit_handler_interpreter "$old")")
+    if ! echo -1 | as_root tee "$old" >/dev/null 2>&1; then
+      no_emulation="binfmt_misc refuses to change its handlers here (an unprivileged container?)"
+      return 0
+    fi
+    changes+=("removed the i386 handler ${old##*/} ($name)")
   done
-  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
-    as_root tee "$folder/register" >/dev/null
+  if ! printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
+    as_root tee "$folder/register" >/dev/null 2>&1; then
+    no_emulation="binfmt_misc refuses to register a handler here (an unprivileged container?)"
+    return 0
+  fi
   changes+=("registered the i386 handler $folder/qemu-i386 (qemu-user, until reboot)")
   if ! instkit_host_runs_i386; then no_emulation="the registered emulator does not run a 32-bit program"; fi
 }
