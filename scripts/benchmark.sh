@@ -18,7 +18,6 @@ fi
 
 cd "$top"
 bash scripts/setup.sh
-. scripts/route.sh
 instkit_i386_support
 unset INSTKIT_WINE_ARCH
 case "$instkit_i386" in

@@ -86,7 +86,7 @@ install_fast_qemu() {
 # Registers qemu-user for i386 programs with binfmt_misc, unless a fast emulator already is.
 # Sets no_emulation to why not when it cannot.
 enable_emulation() {
-  local folder=/proc/sys/fs/binfmt_misc handler old name
+  local folder=/proc/sys/fs/binfmt_misc handler old name magic mask
   handler=$(instkit_i386_handler)
   if [ -n "$handler" ] && emulator_is_fast "$handler"; then return 0; fi
   if ! may_be_root; then
@@ -115,7 +115,10 @@ enable_emulation() {
     fi
     changes+=("removed the i386 handler ${old##*/} ($name)")
   done
-  if ! printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
+  # Magic: the i386 ELF header; the mask lets the ABI and type bytes vary as Debian's own does.
+  magic=$(sed 's/../\\x&/g' <<<"$instkit_i386_elf_header")
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  if ! printf '%s' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:OCF" |
     as_root tee "$folder/register" >/dev/null 2>&1; then
     no_emulation="binfmt_misc refuses to register a handler here (an unprivileged container?)"
     return 0
@@ -147,7 +150,6 @@ if [ ${#changes[@]} -gt 0 ]; then
   echo "set-up changed this system: ${said%; } (the README says how to undo it)"
 fi
 if [ -n "$no_emulation" ]; then
-  instkit_i386_support
   if [ "$instkit_i386" = none ]; then
     echo "set-up: no 32-bit emulation, so the x86_64 route runs: $no_emulation"
   else
