@@ -184,10 +184,16 @@ DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    BOOL started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, FALSE,
-                                                0, nullptr, currentDirectory, &startup, &info)
-                         : CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                          currentDirectory, &startup, &info);
+    BOOL started = FALSE;
+    // Now and then Wine's own start-up of a child dies before any code of the program runs, and
+    // CreateProcess reports ERROR_INTERNAL_ERROR; a program that fails to load gives its own code.
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, FALSE, 0,
+                                               nullptr, currentDirectory, &startup, &info)
+                        : CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                         currentDirectory, &startup, &info);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
     if (!started) {
         ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": " << GetLastError();
         return static_cast<DWORD>(-1);
