@@ -114,6 +114,19 @@ std::wstring ThisProgramDir() {
     return path;
 }
 
+std::wstring HostPathFromEnvironment(const wchar_t* name) {
+    std::wstring path(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+    if (path.empty()) return path;
+    path.resize(GetEnvironmentVariableW(name, &path[0], static_cast<DWORD>(path.size())));
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::wstring BuiltProgram(const std::wstring& name) {
+    return ThisProgramDir() + L"..\\..\\" + name + L"\\" + name + L".exe";
+}
+
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);

@@ -26,8 +26,14 @@ bool DirExists(const std::wstring& path);
 // Every file and folder below `root`, as sorted relative paths; folders end in a backslash.
 std::vector<std::wstring> ListTree(const std::wstring& root);
 
+// The host path in the environment variable `name`, as Wine sees it (drive Z: is the host's
+// root); empty when the variable is not set.
+std::wstring HostPathFromEnvironment(const wchar_t* name);
 // The folder of the running test program, with a trailing backslash.
 std::wstring ThisProgramDir();
+// The built program `name` (add_shortcuts, remove_shortcuts) of this build tree, as seen from a
+// test program in tests/<area>/.
+std::wstring BuiltProgram(const std::wstring& name);
 // UTF-8 to UTF-16 and back, for messages and file contents.
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

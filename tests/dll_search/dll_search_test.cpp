@@ -4,7 +4,7 @@
 #include "test_support.h"
 
 TEST(DllSearch, AfterTheRestrictionNoDllComesFromTheProgramsFolderOrTheCurrentDirectory) {
-    const std::wstring marker = ThisProgramDir() + L"instkit_marker.dll";
+    const std::wstring marker = ThisProgramDir() + L"..\\instkit_marker.dll";
     const std::wstring tag = L"zqdll" + std::to_wstring(GetCurrentProcessId());
     const std::wstring scratch = MakeScratchDir(L"dllsearch");
     const std::wstring before = ThisProgramDir() + tag + L"_before.dll";

@@ -27,7 +27,7 @@ cleanup() { rm -rf "$scratch" "$root" "${drive_c:?}/$menu_rel"; }
 trap cleanup EXIT
 mkdir -p "$scratch"
 
-. "$(dirname "$0")/expect.sh"
+. "$(dirname "$0")/../expect.sh"
 # run PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch and its time is shown.
 run() {
   local code=0 start

@@ -31,7 +31,7 @@ trap cleanup EXIT
 rm -rf "$scratch"
 mkdir -p "$scratch/current"
 
-. "$(dirname "$0")/expect.sh"
+. "$(dirname "$0")/../expect.sh"
 
 # deep FOLDER TAIL LENGTH: creates folders of at most 200 characters below FOLDER (relative to
 # drive C:) such that C:\<deepest>\<TAIL> is LENGTH characters long, and prints <deepest>.
