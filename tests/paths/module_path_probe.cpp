@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -31,7 +32,9 @@ std::wstring Release(int (*getter)(WideBuffer*, DWORD)) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    // The argument vector is one LocalAlloc block, released on every return.
+    std::unique_ptr<wchar_t*, decltype(&::LocalFree)> arguments(
+        CommandLineToArgvW(GetCommandLineW(), &count), &::LocalFree);
     if (!arguments || count < 2) return 2;
 
     std::wstring moduleSize, rootSize;
@@ -49,13 +52,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::wstring report;
     for (const auto& line : lines) report += std::wstring(line.first) + L"=" + line.second + L"\n";
 
-    HANDLE file = CreateFileW(arguments[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(arguments.get()[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 3;
     DWORD written = 0;
     WriteFile(file, report.data(), static_cast<DWORD>(report.size() * sizeof(wchar_t)), &written,
               nullptr);
     CloseHandle(file);
-    LocalFree(arguments);
     return 0;
 }

@@ -267,42 +267,64 @@ TEST_F(InstallTreeTest, RemovalKeepsToTheProgramsFolderOfTheUsersRights) {
 }
 
 TEST_F(InstallTreeTest, HostileReleaseValuesDeleteNothing) {
-    // Decoys wherever a naively composed path would lead.
+    // Decoys wherever a remover that trusted the values would lead: each shortcut name composed
+    // from the hostile folder name and revision, and the folders it would examine.
     std::wstring outside = L"C:\\instkit-decoy-" + std::to_wstring(GetCurrentProcessId());
-    MakeDirs(outside + L"\\Utilities");
-    const std::string hostile[] = {Relinfo("..\\..\\Startup", "18.1"),
-                                   Relinfo("..\\..\\Startup", ""),
-                                   Relinfo(Narrow(outside), "18.1"),
-                                   Relinfo("a:b", "18.1"),
-                                   Relinfo("Suite", "1\\..\\..\\..\\Startup\\x"),
-                                   Relinfo("..", "")};
-    for (const std::string& relinfo : hostile) {
-        SCOPED_TRACE(relinfo);
-        Stage(relinfo);
-        std::wstring folder = Widen(relinfo.substr(23, relinfo.find('"', 23) - 23));
+    const std::pair<std::string, std::string> hostile[] = {
+        {"..\\..\\Startup", "18.1"},
+        {"..\\..\\Startup", ""},
+        {Narrow(outside), "18.1"},
+        {"a:b", "18.1"},
+        {"Suite", "1\\..\\..\\..\\Startup\\x"},
+        {"..", ""},
+        {"\\", "18.1"}};  // rooted: the Programs folder itself
+    auto resolved = [](const std::wstring& path) {
+        wchar_t full[MAX_PATH * 2];
+        DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
+        return length && length < MAX_PATH * 2 ? std::wstring(full) : std::wstring();
+    };
+    // Every entry of `was` that `is` lacks, by name.
+    auto missing = [](const std::vector<std::wstring>& was, const std::vector<std::wstring>& is) {
+        std::wstring gone;
+        for (const std::wstring& entry : was) {
+            if (!std::binary_search(is.begin(), is.end(), entry)) gone += entry + L"  ";
+        }
+        return Narrow(gone);
+    };
+    for (const auto& [folderName, revision] : hostile) {
+        SCOPED_TRACE(folderName + " / " + revision);
+        Stage(Relinfo(folderName, revision));
+        MakeDirs(outside + L"\\Utilities");
+        const std::wstring folder = commonPrograms_ + L"\\" + Widen(folderName);
+        // The two folders it would examine, where the name leads somewhere else than to a folder
+        // of that name (a suite's own folders, emptied, are removed).
+        for (const wchar_t* tail : {L"\\Utilities", L""}) {
+            std::wstring decoyFolder = resolved(folder + tail);
+            if (resolved(folder) != folder && !decoyFolder.empty()) MakeDirs(decoyFolder);
+        }
+        // The current name, and for an empty revision also the old rule's "<title> .lnk", which
+        // removal deletes too.
+        std::vector<std::string> endings = {revision.empty() ? "" : " " + revision};
+        if (revision.empty()) endings.push_back(" ");
         for (const char* title : kTitles) {
             for (const wchar_t* tail : {L"\\", L"\\Utilities\\"}) {
-                std::wstring naive =
-                    commonPrograms_ + L"\\" + folder + tail + Widen(title) + L" 18.1.lnk";
-                wchar_t full[MAX_PATH * 2];
-                if (!GetFullPathNameW(naive.c_str(), MAX_PATH * 2, full, nullptr)) continue;
-                std::wstring decoy = full;
-                MakeDirs(decoy.substr(0, decoy.rfind(L'\\')));
-                WriteBytes(decoy, "decoy");
-                std::wstring bare = decoy.substr(0, decoy.size() - 9) + L".lnk";
-                WriteBytes(bare, "decoy");
+                for (const std::string& ending : endings) {
+                    std::wstring decoy = resolved(folder + tail + Widen(title + ending) + L".lnk");
+                    if (decoy.empty()) continue;
+                    std::wstring parent = decoy.substr(0, decoy.rfind(L'\\'));
+                    MakeDirs(parent);
+                    if (DirExists(parent)) WriteBytes(decoy, "decoy");
+                }
             }
         }
-        MakeDirs(scratch_ + L"\\Common\\Startup\\Utilities");
-        std::vector<std::wstring> before = ListTree(scratch_);
-        std::vector<std::wstring> outsideBefore = ListTree(outside);
+        const std::vector<std::wstring> before = ListTree(scratch_);
+        const std::vector<std::wstring> outsideBefore = ListTree(outside);
         EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
-        EXPECT_EQ(ListTree(scratch_), before);
-        EXPECT_EQ(ListTree(outside), outsideBefore);
-        EXPECT_TRUE(DirExists(outside + L"\\Utilities"));
+        EXPECT_EQ(missing(before, ListTree(scratch_)), "");
+        EXPECT_EQ(missing(outsideBefore, ListTree(outside)), "");
         RemoveTree(root_);
+        RemoveTree(outside);
     }
-    RemoveTree(outside);
 }
 
 TEST_F(InstallTreeTest, EveryRunExitsWithZero) {

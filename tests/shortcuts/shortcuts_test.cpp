@@ -147,6 +147,56 @@ TEST_F(ShortcutsTest, HostileNamesWriteAndDeleteNothing) {
     EXPECT_TRUE(FileExists(commonPrograms_ + L"\\T 1.lnk"));
 }
 
+// The three name checks that keep both programs inside the Programs folder, one row per rule.
+TEST(NameChecks, EachRuleAcceptsAndRefusesWhatItMust) {
+    bool (*const subfolder)(const wchar_t*) = IsSafeSubfolder;
+    bool (*const folderName)(const wchar_t*) = IsSafeFolderName;
+    bool (*const namePart)(const wchar_t*) = IsSafeNamePart;
+    const struct {
+        bool (*check)(const wchar_t*);
+        const wchar_t* name;
+        bool safe;
+        const char* rule;
+    } rows[] = {
+        {subfolder, L"\\Vortasim 18\\Utilities\\", true, "a suite's subfolder"},
+        {subfolder, L"\\\\", true, "empty components"},
+        {subfolder, L"\\a..b\\ .x\\", true, "dots and blanks within a name"},
+        {subfolder, L"\\Vortasim \x00DC\\", true, "non-ASCII letters"},
+        {subfolder, L"\\..\\Startup\\", false, "a .. component"},
+        {subfolder, L"\\a\\.\\", false, "a . component"},
+        {subfolder, L"\\. .\\", false, "a component of dots and blanks only"},
+        {subfolder, L"\\a\\..", false, "a .. component at the end"},
+        {subfolder, L"\\a/b\\", false, "a slash"},
+        {subfolder, L"\\C:\\x\\", false, "a colon (drive or stream)"},
+        {subfolder, L"\\a<b\\", false, "<"},
+        {subfolder, L"\\a>b\\", false, ">"},
+        {subfolder, L"\\a\"b\\", false, "a double quote"},
+        {subfolder, L"\\a|b\\", false, "|"},
+        {subfolder, L"\\a?\\", false, "?"},
+        {subfolder, L"\\a*\\", false, "*"},
+        {subfolder, L"\\a\x0001\\", false, "a control character"},
+        {subfolder, L"\\a\x001F\\", false, "the last control character"},
+        {subfolder, nullptr, false, "no name"},
+        {folderName, L"Vortasim 18", true, "a folder name"},
+        {folderName, L"Vendor\\Vortasim 18", true, "a folder two levels deep"},
+        {folderName, L"\\Vortasim 18", false, "a leading backslash (rooted)"},
+        {folderName, L"\\", false, "a backslash alone (the Programs folder itself)"},
+        {folderName, L"..\\Startup", false, "folder names follow the subfolder rules"},
+        {folderName, nullptr, false, "no folder name"},
+        {namePart, L"Vortasim Product Launcher", true, "a title"},
+        {namePart, L"18.1-\x00DF", true, "a revision"},
+        {namePart, L"..", true, "dots within a file name"},
+        {namePart, L"", true, "an empty revision"},
+        {namePart, L"1\\..\\x", false, "a backslash"},
+        {namePart, L"1/x", false, "a slash"},
+        {namePart, L"a:b", false, "a colon"},
+        {namePart, L"a*", false, "a wildcard"},
+        {namePart, L"a\tb", false, "a control character"},
+        {namePart, nullptr, false, "no name"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.check(row.name), row.safe) << row.rule;
+}
+
 TEST_F(ShortcutsTest, UnknownProgramsFolderWritesNothing) {
     // A Programs folder that names no existing folder cannot be fetched without creating it.
     WriteRegExpandString(HKEY_LOCAL_MACHINE,
