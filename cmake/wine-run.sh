@@ -4,10 +4,11 @@
 #   wine-run.sh --fresh ARCH PREFIX            start the prefix anew from its template
 #   wine-run.sh --stop ARCH PREFIX             end the prefix's wineserver
 #   wine-run.sh --where ARCH PREFIX            print the prefix's folder
-# ARCH is the prefix's Windows architecture, win32 or win64: the build's own, unless
-# INSTKIT_WINE_ARCH in the environment names another (win64 runs 32-bit programs the way a
-# 64-bit Windows does, under WoW64). The prefix used is PREFIX-ARCH. Never touches ~/.wine:
-# every call names its prefix.
+# ARCH is the prefix's Windows architecture: win32 or win64, used as given; or build-win32 or
+# build-win64, a build's own, which INSTKIT_WINE_ARCH in the environment replaces when set (so a
+# test preset with INSTKIT_WINE_ARCH=win64 runs a 32-bit build the way a 64-bit Windows does,
+# under WoW64). The prefix used is PREFIX-<architecture>. Never touches ~/.wine: every call names
+# its prefix.
 set -euo pipefail
 
 mode=run
@@ -17,7 +18,14 @@ case "${1:-}" in
   shift
   ;;
 esac
-arch=${INSTKIT_WINE_ARCH:-$1}
+case "${1:-}" in
+win32 | win64) arch=$1 ;;
+build-win32 | build-win64) arch=${INSTKIT_WINE_ARCH:-${1#build-}} ;;
+*)
+  echo "wine-run.sh: unknown Windows architecture '${1:-}' (win32, win64, build-win32 or build-win64)" >&2
+  exit 2
+  ;;
+esac
 prefix=$(realpath -m "$2")-$arch
 shift 2
 if [ "$mode" = where ]; then
@@ -31,7 +39,7 @@ case "$arch" in
 win64) loader=/usr/lib/wine/wine64 ;;
 win32) loader=/usr/lib/wine/wine ;;
 *)
-  echo "wine-run.sh: unknown Windows architecture '$arch' (win32 or win64)" >&2
+  echo "wine-run.sh: INSTKIT_WINE_ARCH must be win32 or win64, not '$arch'" >&2
   exit 2
   ;;
 esac

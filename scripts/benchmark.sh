@@ -19,7 +19,6 @@ fi
 cd "$top"
 bash scripts/setup.sh
 instkit_i386_support
-unset INSTKIT_WINE_ARCH
 case "$instkit_i386" in
 native) runs=("release|the shipped i686 build, 32-bit code native") ;;
 emulated)

@@ -17,47 +17,53 @@ bash scripts/setup.sh
 . scripts/route.sh
 instkit_choose_route
 echo "== Route: $instkit_route, $instkit_route_why"
-# Each suite names its own prefix architecture: one left set in the caller's environment would
-# run the 32-bit-prefix suite under WoW64 instead.
-if [ -n "${INSTKIT_WINE_ARCH:-}" ]; then
-  echo "== Ignoring INSTKIT_WINE_ARCH=$INSTKIT_WINE_ARCH from the environment: each suite sets its own"
-  unset INSTKIT_WINE_ARCH
-fi
-
-cmake --preset release
-cmake --build --preset release
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-names=() counts=() failures=() failed_lines=() walls=()
+mkdir -p build
+. scripts/step.sh
+build_release() { cmake --preset release && cmake --build --preset release; }
+build_x64() {
+  cmake --preset debug-x64 -DINSTKIT_SHIPPED_PROGRAMS="$top/build/release" &&
+    cmake --build --preset debug-x64
+}
+rm -f build/test-build-*.log
+instkit_step "== Building the shipped 32-bit release tree (preset release)" \
+  build/test-build-release.log build_release
+
+names=() counts=() failures=() failed_lines=() walls=() restarts=()
 total_seconds=0
 
-# run_suite NAME TEST-PRESET: one CTest run, its figures kept for the closing summary.
+# run_suite NAME TEST-PRESET: one CTest run, its figures, from CTest's JUnit report, kept for the
+# closing summary.
 run_suite() {
-  local name=$1 preset=$2 log="$logs/${#names[@]}.log" count failed seconds
+  local name=$1 preset=$2 report="$logs/${#names[@]}.xml" restart_log="$logs/${#names[@]}.restarts"
+  local count=0 failed=0 status=0 started=$SECONDS testcases
   echo
   echo "== Suite: $name (ctest --preset $preset)"
-  local status=0 started=$SECONDS
-  ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
+  : >"$restart_log"
+  INSTKIT_RESTART_LOG=$restart_log ctest --preset "$preset" --output-junit "$report" || status=$?
   walls+=("$((SECONDS - started))")
-  count=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -1)
-  failed=$(sed -n 's/.*, \([0-9]*\) tests failed out of [0-9]*$/\1/p' "$log" | tail -1)
-  seconds=$(sed -n 's/^Total Test time (real) = *\([0-9.]*\) sec$/\1/p' "$log" | tail -1)
-  if [ -z "$count" ] || [ "$count" -eq 0 ]; then
-    # A suite that was meant to run and ran nothing is a failure, never a skip.
-    count=0 failed=1
-    failed_lines+=("	(suite '$name' ran no test)")
+  testcases=$(grep -o '<testcase [^>]*>' "$report" 2>/dev/null || true)
+  if [ -n "$testcases" ]; then
+    count=$(grep -c . <<<"$testcases")
+    failed=$(grep -c -E 'status="(fail|notrun)"' <<<"$testcases" || true)
+    while IFS= read -r line; do failed_lines+=("	$line [$name]"); done \
+      < <(grep -E 'status="(fail|notrun)"' <<<"$testcases" | sed 's/.* name="\([^"]*\)".*/\1/')
   fi
-  if [ "$status" -ne 0 ] && [ "${failed:-0}" -eq 0 ]; then
+  if [ "$count" -eq 0 ]; then
+    # A suite that was meant to run and ran nothing is a failure, never a skip.
+    failed=1
+    failed_lines+=("	(suite '$name' ran no test)")
+  elif [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
     # CTest failed outside any test (a test program whose tests could not be listed, say).
     failed=1
     failed_lines+=("	(suite '$name': ctest exited with $status)")
   fi
-  while IFS= read -r line; do failed_lines+=("$line"); done \
-    < <(sed -n '/^The following tests FAILED:/,/^Errors while running CTest/p' "$log" |
-      grep -E '^[[:space:]]+[0-9]+ - ' | sed "s/\$/ [$name]/")
-  names+=("$name") counts+=("$count") failures+=("${failed:-1}")
-  total_seconds=$(awk -v a="$total_seconds" -v b="${seconds:-0}" 'BEGIN { print a + b }')
+  names+=("$name") counts+=("$count") failures+=("$failed")
+  total_seconds=$(awk -v a="$total_seconds" -v b="$(sed -n 's/^[[:space:]]*time="\([0-9.]*\)".*/\1/p' \
+    "$report" 2>/dev/null | head -1)" 'BEGIN { print a + b }')
+  restarts+=("$(grep -c . "$restart_log" || true)")
 }
 
 if [ "$instkit_route" = i686 ]; then
@@ -65,16 +71,18 @@ if [ "$instkit_route" = i686 ]; then
   run_suite "i686 build, 64-bit prefix (WoW64)" release-wow64
 fi
 # The x86_64 suite also examines the shipped 32-bit programs of build/release.
-cmake --preset debug-x64 -DINSTKIT_SHIPPED_PROGRAMS="$top/build/release"
-cmake --build --preset debug-x64
+echo
+instkit_step "== Building the x86_64 tree (preset debug-x64)" build/test-build-debug-x64.log \
+  build_x64
 run_suite "x86_64 build, 64-bit prefix" debug-x64
 
 echo
 echo "== Summary (route $instkit_route, $instkit_route_why; $((SECONDS / 60)) min $((SECONDS % 60)) s in all)"
-all=0 bad=0
+all=0 bad=0 restarted=0
 for i in "${!names[@]}"; do
-  echo "   ${names[$i]}: $((counts[i] - failures[i])) of ${counts[$i]} passed in ${walls[$i]} s"
-  all=$((all + counts[i])) bad=$((bad + failures[i]))
+  echo "   ${names[$i]}: $((counts[i] - failures[i])) of ${counts[$i]} passed in ${walls[$i]} s;" \
+    "child starts that Wine let die and the tests made again: ${restarts[$i]}"
+  all=$((all + counts[i])) bad=$((bad + failures[i])) restarted=$((restarted + restarts[i]))
 done
 echo
 if [ "$bad" -eq 0 ]; then percent=100; else percent=$(((all - bad) * 100 / (all > 0 ? all : 1))); fi

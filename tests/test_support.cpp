@@ -191,6 +191,23 @@ HANDLE MakeNonAdminToken() {
     return primary;
 }
 
+namespace {
+
+// Adds one line to the restart log that scripts/test.sh counts, when it names one.
+void RecordRestart(const std::wstring& commandLine) {
+    std::wstring log = HostPathFromEnvironment(L"INSTKIT_RESTART_LOG");
+    if (log.empty()) return;
+    HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::string line = Narrow(commandLine) + "\n";
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+}  // namespace
+
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
                  const wchar_t* currentDirectory) {
     std::wstring line = commandLine;
@@ -201,6 +218,7 @@ DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
     // Now and then Wine's own start-up of a child dies before any code of the program runs, and
     // CreateProcess reports ERROR_INTERNAL_ERROR; a program that fails to load gives its own code.
     for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) RecordRestart(commandLine);
         started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, FALSE, 0,
                                                nullptr, currentDirectory, &startup, &info)
                         : CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,

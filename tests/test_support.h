@@ -50,7 +50,10 @@ HANDLE MakeNonAdminToken();
 
 // Starts `commandLine` (with `token` through CreateProcessAsUserW when given, in
 // `currentDirectory` when given), waits up to `timeoutMs` and returns its exit code; STILL_ACTIVE
-// when it did not end (it is then ended).
+// when it did not end (it is then ended). A start that Wine itself lets die before any code of the
+// program runs (CreateProcess fails with ERROR_INTERNAL_ERROR) is made again, at most twice more,
+// and each such restart is added as a line to the host file named by INSTKIT_RESTART_LOG, which
+// scripts/test.sh counts.
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr, DWORD timeoutMs = 60000,
                  const wchar_t* currentDirectory = nullptr);
 
