@@ -16,12 +16,16 @@ else
   echo "== Showing the x86_64 build of the same sources, not the shipped 32-bit programs" \
     "($instkit_route_why)"
 fi
-cmake --preset $preset >/dev/null
-cmake --build --preset $preset --target add_shortcuts remove_shortcuts show_shortcuts
+. scripts/step.sh
+build_programs() {
+  cmake --preset $preset && cmake --build --preset $preset --target add_shortcuts remove_shortcuts \
+    show_shortcuts
+}
+rm -f build/demo-build-$preset.log
+instkit_step "== Building them (preset $preset)" build/demo-build-$preset.log build_programs
 
 build=build/$preset
 prefix=$top/$build/wine/demo-prefix
-unset INSTKIT_WINE_ARCH
 wine_run() { cmake/wine-run.sh $arch "$prefix" "$@"; }
 cmake/wine-run.sh --fresh $arch "$prefix"
 trap 'cmake/wine-run.sh --stop $arch "$prefix"' EXIT

@@ -4,9 +4,12 @@
 # Where the kernel refuses 32-bit code, it has them emulated: qemu-user 10 from the backports
 # suite, registered with binfmt_misc for i386 programs (until reboot). It says in one line what it
 # changed on the system, and changes nothing the second time. INSTKIT_TEST_ARCH=x86_64 leaves
-# 32-bit support alone: no apt source, no handler, no 32-bit Wine.
+# 32-bit support alone: no apt source, no handler, no 32-bit Wine. Each step that installs says so
+# in one line; what apt-get prints goes to build/setup.log, shown whole when a step fails.
 set -euo pipefail
 . "$(dirname "$0")/route.sh"
+top=$(cd "$(dirname "$0")/.." && pwd)
+log=$top/build/setup.log
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
@@ -16,13 +19,24 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok instal
 export DEBIAN_FRONTEND=noninteractive
 changes=()
 
+. "$top/scripts/step.sh"
+# step WHAT COMMAND...: one line for COMMAND, its output in the log, which each run starts anew.
+log_started=no
+step() {
+  if [ "$log_started" = no ]; then mkdir -p "${log%/*}" && : >"$log" && log_started=yes; fi
+  instkit_step "$1" "$log" "${@:2}"
+}
+
 apt_updated=no
 apt_install() {
+  local count
   if [ "$apt_updated" = no ]; then
-    as_root apt-get update -q
+    step "updating apt's package lists" as_root apt-get update -q || return
     apt_updated=yes
   fi
-  as_root apt-get install -y -q --no-install-recommends "$@"
+  count=$(apt-get install -s -q --no-install-recommends "$@" 2>/dev/null | grep -c '^Inst ' || true)
+  step "installing $count package$([ "$count" = 1 ] || echo s) with apt-get for: $*" \
+    as_root apt-get install -y -q --no-install-recommends "$@"
 }
 
 need=()
