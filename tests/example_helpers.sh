@@ -42,7 +42,8 @@ run() {
   shift
   start=$(date +%s.%N)
   (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null 2>&1) || code=$?
-  awk -v s="$start" -v e="$(date +%s.%N)" -v w="$what" 'BEGIN { printf "%s: %.1f s\n", w, e - s }' >&2
+  awk -v s="$start" -v e="$(date +%s.%N)" -v w="$what" \
+    'BEGIN { printf "%s: %.1f s\n", w, e - s }' >&2
   echo "$code"
 }
 # Everything on drive C: but the Windows folder and the temporary folders, with sizes.
@@ -63,7 +64,11 @@ shortcuts() {
     { match($0, /^ */); depth = RLENGTH / 2; text = substr($0, RLENGTH + 1) }
     text ~ /^target: / { sub(/^target: */, "", text); print name " -> " text; next }
     text ~ /\\$/ { folder[depth] = text; next }
-    text ~ /\.lnk$/ { name = ""; for (i = 1; i < depth; i++) name = name folder[i]; name = name text }' |
+    text ~ /\.lnk$/ {
+      name = ""
+      for (i = 1; i < depth; i++) name = name folder[i]
+      name = name text
+    }' |
     sort
 }
 # expected_shortcuts REVISION: what shortcuts prints for the suite's five shortcuts of REVISION,
