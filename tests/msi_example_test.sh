@@ -25,7 +25,9 @@ cp "$package_b" "$scratch/b.msi"
 # The install script as the package holds it, one line per action in sequence order: the action,
 # a custom action named by the program it runs, and its condition. The old build is removed right
 # after InstallValidate, before any file of the new one is in; remove_shortcuts runs inside the
-# script before RemoveFiles, add_shortcuts inside it after InstallFiles. The rows are shown.
+# script before RemoveFiles, add_shortcuts inside it after InstallFiles. Wine's msiexec runs
+# deferred actions at InstallFinalize and RemoveExistingProducts as soon as it comes to it, so some
+# orders that fail on Windows pass the runs below: the order is checked here. The rows are shown.
 programs=$(msiinfo export "$package_a" CustomAction | tr -d '\r' |
   awk -F'\t' 'NR > 3 && $3 ~ /_shortcuts\.exe$/ { printf "%s=%s ", $1, $3 }')
 script=$(msiinfo export "$package_a" InstallExecuteSequence | tr -d '\r' |
