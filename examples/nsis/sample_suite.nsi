@@ -4,19 +4,32 @@
 ;   makensis sample_suite.nsi          where the release archive puts it (examples\nsis\): the
 ;                                      programs come from the archive's bin folder, the sample
 ;                                      relinfo.xml from beside the script
-;   makensis -DADD_SHORTCUTS=path -DREMOVE_SHORTCUTS=path -DRELINFO=path -DOUTFILE=path ...
-;                                      to take them from elsewhere
+;   makensis -DVERSION=18.2 -DRELINFO=path -DADD_SHORTCUTS=path -DREMOVE_SHORTCUTS=path
+;            -DOUTFILE=path sample_suite.nsi
+;                                      another build, or the programs from elsewhere
 ;
 ; Both the installer and its uninstaller run silently with /S. The uninstaller copies itself to a
 ; temporary folder, starts the copy and returns at once; to wait for an uninstall (a new version's
-; installer removing the old one, say), copy uninstall.exe to a temporary folder yourself and run
-; the copy with "_?=<install folder>" as its last argument, unquoted: ExecWait then waits.
+; installer removing the old one, as below), copy uninstall.exe to a temporary folder yourself and
+; run the copy with "_?=<install folder>" as its last argument, unquoted: ExecWait then waits.
+;
+; A newer build installs over an older one in place: it finds the install folder in the
+; Add/Remove Programs entry, runs the old build's uninstaller silently and waits for it, then
+; installs. The old uninstaller's remove_shortcuts must run while the old relinfo.xml is still
+; there: every shortcut's name ends in the revision read from it, so once the new relinfo.xml is
+; in place the old shortcuts are never found again.
 
 Unicode true
 ; The programs use the all-users Start menu when they run elevated and the user's own otherwise,
 ; and the remover only finds what the same kind of run wrote: install and uninstall both elevated.
 RequestExecutionLevel admin
 
+!include LogicLib.nsh
+
+; The suite's version: in the installer's name, its file name and its Add/Remove Programs entry.
+!ifndef VERSION
+  !define VERSION "18.1"
+!endif
 !ifndef ADD_SHORTCUTS
   !define ADD_SHORTCUTS "..\..\bin\add_shortcuts.exe"
 !endif
@@ -27,7 +40,7 @@ RequestExecutionLevel admin
   !define RELINFO "relinfo.xml"
 !endif
 !ifndef OUTFILE
-  !define OUTFILE "Vortasim-18.1-setup.exe"
+  !define OUTFILE "Vortasim-${VERSION}-setup.exe"
 !endif
 
 ; The programs take the install root from their own path: they must stand exactly five levels
@@ -38,11 +51,17 @@ RequestExecutionLevel admin
 ; They read the Start-menu folder name and the revision that ends every shortcut's name from
 ; <root>\commonfiles\globalsettings\relinfo.xml.
 !define RELINFO_DIR "commonfiles\globalsettings"
+; The Add/Remove Programs entry: one key for every build of the suite, so that a newer build finds
+; the installed one. A 32-bit installer writes it to the 32-bit registry view (WOW6432Node on
+; 64-bit Windows), where Add/Remove Programs looks too.
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vortasim"
 
-Name "Vortasim 18.1"
+Name "Vortasim ${VERSION}"
 OutFile "${OUTFILE}"
-; A 32-bit installer: $PROGRAMFILES is "Program Files (x86)" on 64-bit Windows.
-InstallDir "$PROGRAMFILES\Vortasim 18.1"
+; A 32-bit installer: $PROGRAMFILES is "Program Files (x86)" on 64-bit Windows. An installed build's
+; folder comes first, from its Add/Remove Programs entry.
+InstallDir "$PROGRAMFILES\Vortasim"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 SetCompressor /SOLID lzma
 
 Page directory
@@ -50,7 +69,17 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-Section "Vortasim 18.1"
+Section "Vortasim"
+  ; An installed build in this folder goes first, by its own uninstaller, silently, and this
+  ; installer waits for it: see the top of this script. Installing over it without this leaves
+  ; its shortcuts behind beside the new ones.
+  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    InitPluginsDir
+    CopyFiles /SILENT "$INSTDIR\uninstall.exe" "$PLUGINSDIR\old-uninstall.exe"
+    ExecWait '"$PLUGINSDIR\old-uninstall.exe" /S _?=$INSTDIR'
+    Delete "$PLUGINSDIR\old-uninstall.exe"
+  ${EndIf}
+
   ; First every file of the suite, release file included...
   SetOutPath "$INSTDIR\${RELINFO_DIR}"
   File "/oname=relinfo.xml" "${RELINFO}"
@@ -58,6 +87,14 @@ Section "Vortasim 18.1"
   File "/oname=add_shortcuts.exe" "${ADD_SHORTCUTS}"
   File "/oname=remove_shortcuts.exe" "${REMOVE_SHORTCUTS}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vortasim ${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "KELDA"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
   ; ...then the shortcuts. add_shortcuts shows nothing and always exits with 0, so its exit code
   ; says nothing: do not branch on it.
@@ -80,6 +117,7 @@ Section "Uninstall"
   Delete "$INSTDIR\${PROGRAMS_DIR}\add_shortcuts.exe"
   Delete "$INSTDIR\${PROGRAMS_DIR}\remove_shortcuts.exe"
   Delete "$INSTDIR\uninstall.exe"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
   RMDir "$INSTDIR\${RELINFO_DIR}"
   RMDir "$INSTDIR\commonfiles"
   RMDir "$INSTDIR\${PROGRAMS_DIR}"

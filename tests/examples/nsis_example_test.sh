@@ -1,56 +1,21 @@
 #!/usr/bin/env bash
 # The example installer (examples/nsis) end to end under Wine: a silent install writes the suite's
-# five shortcuts, pointing into the installed tree; a silent uninstall puts the Start menu and the
-# disk back as they were. Then the wrong order: with relinfo.xml gone before remove_shortcuts
-# runs, the uninstall leaves every shortcut behind.
-#   nsis_example_test.sh WINE_RUN ARCH PREFIX INSTALLER SHOW_SHORTCUTS
-# WINE_RUN, ARCH and PREFIX as cmake/wine-run.sh takes them; INSTALLER is the built example,
-# SHOW_SHORTCUTS the built tools/show_shortcuts.exe.
+# five shortcuts, pointing into the installed tree, and an Add/Remove Programs entry; a newer build
+# installed over it leaves exactly the new revision's five shortcuts; a silent uninstall puts the
+# Start menu, the disk and the registry entry back as they were. Then the wrong order: with
+# relinfo.xml gone before remove_shortcuts runs, the uninstall leaves every shortcut behind.
+#   nsis_example_test.sh WINE_RUN ARCH PREFIX INSTALLER_18_1 INSTALLER_18_2 SHOW_SHORTCUTS
+# WINE_RUN, ARCH and PREFIX as cmake/wine-run.sh takes them; the installers are the built example
+# at revisions 18.1 and 18.2, SHOW_SHORTCUTS the built tools/show_shortcuts.exe.
 set -euo pipefail
-wine_run=$1 arch=$2 prefix=$3 installer=$4 show_shortcuts=$5
-drive_c="$("$wine_run" --where "$arch" "$prefix")/drive_c"
-if [ ! -d "$drive_c" ]; then
-  echo "no Wine prefix at ${drive_c%/drive_c}" >&2
-  exit 1
-fi
-# A 32-bit installer installs under "Program Files (x86)" in a 64-bit prefix.
-if [ "${INSTKIT_WINE_ARCH:-$arch}" = win64 ]; then
-  root_rel="Program Files (x86)/Vortasim 18.1"
-else
-  root_rel="Program Files/Vortasim 18.1"
-fi
-root="$drive_c/$root_rel"
-root_win="C:\\${root_rel//\//\\}"
-menu_rel="ProgramData/Microsoft/Windows/Start Menu/Programs/Vortasim 18.1"
-scratch="$drive_c/instkit-nsis-$$"
-cleanup() { rm -rf "$scratch" "$root" "${drive_c:?}/$menu_rel"; }
-trap cleanup EXIT
-mkdir -p "$scratch"
+wine_run=$1 arch=$2 prefix=$3 installer_a=$4 installer_b=$5 show_shortcuts=$6
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vortasim'
+forget_install() {
+  (cd / && "$wine_run" "$arch" "$prefix" reg delete "$uninstall_key" /reg:32 /f) \
+    </dev/null >/dev/null 2>&1 || true
+}
+. "$(dirname "$0")/example_helpers.sh"
 
-. "$(dirname "$0")/../expect.sh"
-# run PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch and its time is shown.
-run() {
-  local code=0 start
-  start=$(date +%s.%N)
-  (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null 2>&1) || code=$?
-  awk -v s="$start" -v e="$(date +%s.%N)" -v p="${1##*[/\\]}" \
-    'BEGIN { printf "%s %.1f s\n", p, e - s }' >&2
-  echo "$code"
-}
-# Everything on drive C: but the Windows folder and the temporary folders, with sizes.
-snapshot() {
-  find "$drive_c" \( -path "$drive_c/windows" -o -path "$scratch" -o -iname temp \) -prune -o \
-    -printf '%P %s\n' | sort
-}
-# The suite's shortcuts, one line each: the .lnk's path below its Start-menu folder and its target.
-shortcuts() {
-  (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$show_shortcuts" "C:\\${menu_rel//\//\\}" \
-    </dev/null 2>/dev/null) | tr -d '\r' | awk '
-    /^  [^ ].*\\$/ { folder = substr($0, 3); next }
-    /^  [^ ].*\.lnk$/ { name = substr($0, 3); next }
-    /^    [^ ].*\.lnk$/ { name = folder substr($0, 5); next }
-    /^ *target: / { sub(/^ *target: */, ""); print name " -> " $0 }' | sort
-}
 # uninstall: the installed uninstaller, run as it runs itself. Started from the install folder, it
 # copies itself to a temporary folder, starts the copy with "_?=<install folder>" and exits at
 # once; the copy does the work. The test does the copying, so that it waits for the work to end.
@@ -59,30 +24,48 @@ uninstall() {
   cp "$root/uninstall.exe" "$scratch/uninstall.exe"
   local words
   read -r -a words <<<"$root_win"
-  run "$scratch/uninstall.exe" /S "_?=${words[0]}" "${words[@]:1}"
+  run "uninstall" "$scratch/uninstall.exe" /S "_?=${words[0]}" "${words[@]:1}"
+  rm -f "$scratch/uninstall.exe"
+}
+# The Add/Remove Programs entry, as a 32-bit program sees the registry: its values as name=value,
+# sorted, on one line.
+arp_entry() {
+  (cd "$scratch" && "$wine_run" "$arch" "$prefix" reg query "$uninstall_key" /reg:32 \
+    </dev/null 2>/dev/null) | tr -d '\r' |
+    awk '$2 ~ /^REG_/ { name = $1; $1 = $2 = ""; sub(/^ */, ""); print name "=" $0 }' | sort |
+    tr '\n' ' '
+}
+# expected_arp_entry VERSION
+expected_arp_entry() {
+  printf '%s\n' "DisplayName=Vortasim $1" "DisplayVersion=$1" "Publisher=KELDA" \
+    "InstallLocation=$root_win" "UninstallString=\"$root_win\\uninstall.exe\"" \
+    "QuietUninstallString=\"$root_win\\uninstall.exe\" /S" "NoModify=0x1" "NoRepair=0x1" |
+    sort | tr '\n' ' '
 }
 
-expected_shortcuts=$(for entry in "Vortasim Product Launcher:vxstart" "Vortasim:vxstart" \
-  "Utilities\\Motion:vxmotion" "Utilities\\Plotview:vxplot" "Utilities\\KLD_ADMIN:KLD_ADMIN"; do
-  printf '%s 18.1.lnk -> %s\\KELDA\\bin\\winx64\\%s.exe\n' "${entry%%:*}" "$root_win" "${entry##*:}"
-done | sort)
-
 before=$(snapshot)
-expect "installer exit code" "$(run "$installer" /S)" 0
-expect "installed files" "$(cd "$root" && find . -type f | sort | tr '\n' ' ')" \
+expect "installer exit code" "$(run "install 18.1" "$installer_a" /S)" 0
+expect "installed files" "$(installed_files)" \
   "$(printf '%s ' ./KELDA/bin/winx64/installer/{add,remove}_shortcuts.exe \
     ./commonfiles/globalsettings/relinfo.xml ./uninstall.exe)"
-expect "shortcuts after install" "$(shortcuts)" "$expected_shortcuts"
+expect "shortcuts after install" "$(shortcuts)" "$(expected_shortcuts 18.1)"
+expect "Add/Remove Programs entry after install" "$(arp_entry)" "$(expected_arp_entry 18.1)"
+
+# The newer build over it, in place: the old uninstaller runs first, with the old relinfo.xml.
+expect "upgrade exit code" "$(run "upgrade to 18.2" "$installer_b" /S)" 0
+expect "shortcuts after upgrade" "$(shortcuts)" "$(expected_shortcuts 18.2)"
+expect "Add/Remove Programs entry after upgrade" "$(arp_entry)" "$(expected_arp_entry 18.2)"
+
 expect "uninstaller exit code" "$(uninstall)" 0
-rm -f "$scratch/uninstall.exe"
-after=$(snapshot)
-expect_same_files "drive C: after uninstall" "$before" "$after"
+expect_same_files "drive C: after uninstall" "$before" "$(snapshot)"
+expect "Add/Remove Programs entry after uninstall" "$(arp_entry)" ""
 
 # The wrong order: relinfo.xml deleted before remove_shortcuts runs.
-expect "second installer exit code" "$(run "$installer" /S)" 0
+expect "second installer exit code" "$(run "install 18.1" "$installer_a" /S)" 0
 rm "$root/commonfiles/globalsettings/relinfo.xml"
 expect "uninstaller exit code, relinfo.xml gone" "$(uninstall)" 0
-expect "shortcuts left by the wrong order" "$(shortcuts)" "$expected_shortcuts"
+expect "shortcuts left by the wrong order" "$(shortcuts)" "$(expected_shortcuts 18.1)"
 expect "install folder after the wrong order" "$([ -e "$root" ] && echo present || echo gone)" gone
 
+finished=1
 expect_all_met "example installer"

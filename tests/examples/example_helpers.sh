@@ -1,0 +1,82 @@
+# Sourced by the tests of the example installers (examples/nsis, examples/msi), which install the
+# sample suite "Vortasim" under Wine and judge each step by the Start menu and the disk. The
+# sourcing script sets wine_run, arch and prefix (as cmake/wine-run.sh takes them), show_shortcuts
+# (the built tools/show_shortcuts.exe) and may define forget_install, which undoes what an install
+# left outside drive C: when the script ends early or with a failure.
+# This gives drive_c, root and root_win (the suite's install folder, as a Unix path and as Windows
+# writes it), scratch and scratch_win (a scratch folder on drive C:, removed at the end), and the
+# helpers below.
+drive_c="$("$wine_run" --where "$arch" "$prefix")/drive_c"
+if [ ! -d "$drive_c" ]; then
+  echo "no Wine prefix at ${drive_c%/drive_c}" >&2
+  exit 1
+fi
+# A 32-bit installer installs under "Program Files (x86)" in a 64-bit prefix.
+case "$drive_c" in
+*-win64/drive_c) root_rel="Program Files (x86)/Vortasim" ;;
+*) root_rel="Program Files/Vortasim" ;;
+esac
+root="$drive_c/$root_rel"
+root_win="C:\\${root_rel//\//\\}"
+programs_rel="ProgramData/Microsoft/Windows/Start Menu/Programs"
+scratch_rel="instkit-example-$$"
+scratch="$drive_c/$scratch_rel"
+scratch_win="C:\\$scratch_rel"
+
+. "$(dirname "${BASH_SOURCE[0]}")/../expect.sh"
+finished=0
+cleanup() {
+  if [ "$finished" != 1 ] || [ "$failed" -ne 0 ]; then
+    declare -F forget_install >/dev/null && forget_install
+  fi
+  rm -rf "$scratch" "$root" "${drive_c:?}/$programs_rel/Vortasim "*
+}
+trap cleanup EXIT
+mkdir -p "$scratch"
+
+# run WHAT PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch, and WHAT and the
+# time it took are shown.
+run() {
+  local what=$1 code=0 start
+  shift
+  start=$(date +%s.%N)
+  (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null 2>&1) || code=$?
+  awk -v s="$start" -v e="$(date +%s.%N)" -v w="$what" \
+    'BEGIN { printf "%s: %.1f s\n", w, e - s }' >&2
+  echo "$code"
+}
+# Everything on drive C: but the Windows folder and the temporary folders, with sizes.
+snapshot() {
+  find "$drive_c" \( -path "$drive_c/windows" -o -path "$scratch" -o -iname temp \) -prune -o \
+    -printf '%P %s\n' | sort
+}
+# The files below the install folder, on one line.
+installed_files() {
+  (cd "$root" 2>/dev/null && find . -type f | sort | tr '\n' ' ')
+}
+# Every shortcut in the all-users Programs folder, one line each: its path below that folder and its
+# target. show_shortcuts indents each level by two spaces; a folder's line ends in "\".
+shortcuts() {
+  (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$show_shortcuts" "C:\\${programs_rel//\//\\}" \
+    </dev/null 2>/dev/null) | tr -d '\r' | awk '
+    NR == 1 { next }
+    { match($0, /^ */); depth = RLENGTH / 2; text = substr($0, RLENGTH + 1) }
+    text ~ /^target: / { sub(/^target: */, "", text); print name " -> " text; next }
+    text ~ /\\$/ { folder[depth] = text; next }
+    text ~ /\.lnk$/ {
+      name = ""
+      for (i = 1; i < depth; i++) name = name folder[i]
+      name = name text
+    }' |
+    sort
+}
+# expected_shortcuts REVISION: what shortcuts prints for the suite's five shortcuts of REVISION,
+# in the Start-menu folder "Vortasim REVISION".
+expected_shortcuts() {
+  local entry
+  for entry in "Vortasim Product Launcher:vxstart" "Vortasim:vxstart" \
+    "Utilities\\Motion:vxmotion" "Utilities\\Plotview:vxplot" "Utilities\\KLD_ADMIN:KLD_ADMIN"; do
+    printf 'Vortasim %s\\%s %s.lnk -> %s\\KELDA\\bin\\winx64\\%s.exe\n' "$1" "${entry%%:*}" "$1" \
+      "$root_win" "${entry##*:}"
+  done | sort
+}
