@@ -58,6 +58,8 @@ for program in add_shortcuts remove_shortcuts; do
   cp "$exe" "programs/$program/"
   verified=$(osslsigncode verify -CAfile ca.pem -in "$exe" 2>&1) && code=0 || code=$?
   expect "$program.exe verified against the authority" "$code" 0
+  expect "$program.exe digest" "$(grep -m1 'Message digest algorithm' <<<"$verified" | sed 's/.*: *//')" \
+    SHA256
   # osslsigncode shows the PE checksum once when the header's is right, or the stored and the
   # computed one ("MISMATCH") when it is not.
   sums=$(grep 'PE checksum' <<<"$verified" | sed 's/.*: *//; s/ .*//' | sort -u)
