@@ -10,7 +10,7 @@
 #   sign_test.sh BUILD_TREE SCRATCH [MAKENSIS]
 # BUILD_TREE is a 32-bit release build tree, whose release archive is signed.
 set -euo pipefail
-build=$1 scratch=$2 makensis=${3:-}
+build=$(realpath "$1") scratch=$(realpath -m "$2") makensis=${3:-}
 top=$(cd "$(dirname "$0")/.." && pwd)
 sign=("$top/scripts/sign.sh")
 rm -rf "$scratch"
