@@ -213,16 +213,19 @@ for program in "${programs[@]}"; do
   unsigned=$scratch/tree/$entry
   signed=$scratch/$program
   if [ -n "$signatures" ]; then
-    [ -r "$signatures/$program.sig" ] || fail "no signature at $signatures/$program.sig"
+    [ -f "$signatures/$program.sig" ] || fail "no signature at $signatures/$program.sig"
     cp "$signatures/$program.sig" "$signed.sig"
   else
     sign_file "$unsigned" "$signed"
   fi
   # Attaching the signature to the unsigned program gives the signed program: this is what a
-  # verification does with a rebuild. (osslsigncode also checks the certificate chain against the
-  # system's authorities here and fails when it cannot; the file it writes is what counts.)
-  run_osslsigncode attach-signature -sigin "$signed.sig" -in "$unsigned" -out "$signed.attached" ||
-    true
+  # verification does with a rebuild. osslsigncode also checks the certificate chain here, against
+  # the certificates the signature carries (so that no authorities file need be installed), and
+  # says it failed when the chain ends elsewhere; the file it writes is what counts.
+  openssl pkcs7 -in "$signed.sig" -print_certs -out "$scratch/chain.pem" 2>/dev/null ||
+    fail "$signed.sig is not a signature"
+  run_osslsigncode attach-signature -sigin "$signed.sig" -CAfile "$scratch/chain.pem" \
+    -TSA-CAfile "$scratch/chain.pem" -in "$unsigned" -out "$signed.attached" || true
   [ -s "$signed.attached" ] || fail "cannot attach $signed.sig to $program"
   if [ -n "$signatures" ]; then
     mv "$signed.attached" "$signed"
