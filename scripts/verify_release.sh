@@ -46,7 +46,7 @@ for program in add_shortcuts.exe remove_shortcuts.exe; do
   ours=$(echo "$work"/rebuilt/*/bin/$program)
   theirs=$(echo "$work"/published/*/bin/$program)
   if [ -f "$theirs" ] && cmp -s "$ours" "$theirs"; then
-    built=$(stat -c %s "$(echo "$work"/build/"${program%.exe}"/"$program")")
+    built=$(stat -c %s "$work/build/${program%.exe}/$program")
     echo "$program: identical to the release's ($built bytes built + $(($(stat -c %s "$ours") - built)) bytes of signature)"
   else
     echo "$program: DIFFERS from the release's" >&2
