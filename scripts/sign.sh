@@ -175,9 +175,8 @@ if [ "$files" = yes ]; then
   for i in "${!args[@]}"; do
     file=${args[$i]} signed=$scratch/file-$i
     before=$(stat -c %s "$file")
-    cp "$signed" "$file.signing"
-    chmod --reference="$file" "$file.signing"
-    mv -f "$file.signing" "$file"
+    { cp "$signed" "$file.signing" && chmod --reference="$file" "$file.signing" &&
+      mv -f "$file.signing" "$file"; } 2>/dev/null || fail "cannot write $file"
     echo "$file: signed ($before + $(($(stat -c %s "$file") - before)) bytes)"
   done
   exit 0
