@@ -17,6 +17,9 @@ rm -rf "$scratch"
 mkdir -p "$scratch"
 chmod 700 "$scratch"
 cd "$scratch"
+# The throwaway keys and their password go when the test ends; the rest stays for the tests that
+# follow.
+trap 'rm -f "$scratch"/*.key "$scratch"/*.p12 "$scratch/password"' EXIT
 . "$top/tests/expect.sh"
 
 # The authority, a code-signing certificate it issued (valid for a day), one whose validity ended
@@ -120,5 +123,4 @@ failure "expired certificate" \
   --pkcs12 expired.p12 --password-file password
 expect "unsigned release archive unchanged" "$(sha256sum <"$unsigned")" "$unsigned_sum"
 
-rm -f ca.key signer.key # the throwaway keys go at once; the rest stays for the following tests
 expect_all_met "signed release"
