@@ -43,6 +43,17 @@ RequestExecutionLevel admin
   !define OUTFILE "Vortasim-${VERSION}-setup.exe"
 !endif
 
+; Signing (optional). The programs are signed before they are packed: take them from the signed
+; release archive (instkit's README, "Signing a release"). The uninstaller and the installer are
+; signed once makensis has written them, when SIGN names a command that signs the file named
+; after it in place and exits with 0, e.g. instkit's own
+;   makensis -DSIGN="/path/to/instkit/scripts/sign.sh --pkcs12 key.p12 --password-file pw --file" ...
+; The uninstaller is signed before it is packed into the installer, which is signed last.
+!ifdef SIGN
+  !uninstfinalize '${SIGN} "%1"' = 0
+  !finalize '${SIGN} "%1"' = 0
+!endif
+
 ; The programs take the install root from their own path: they must stand exactly five levels
 ; below it, in <root>\KELDA\bin\winx64\<one folder>\. The shortcuts they write point at the
 ; suite's vxstart.exe, vxmotion.exe, vxplot.exe and KLD_ADMIN.exe in <root>\KELDA\bin\winx64\,

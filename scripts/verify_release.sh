@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Checks that a signed release is exactly what these sources build:
+#   verify_release.sh SIGNED_ARCHIVE [SIGNATURES_DIR]
+# SIGNED_ARCHIVE is a published instkit-<version>-win32-signed.zip; SIGNATURES_DIR holds the
+# published add_shortcuts.exe.sig and remove_shortcuts.exe.sig (default: beside the archive).
+# Builds the release programs from these sources in a fresh build tree of the `release` preset,
+# packs the release archive (byte-identical to the unsigned release of the same commit), attaches
+# the published signatures to the rebuilt programs (scripts/sign.sh --signatures), and compares
+# each signed program, then the whole signed archive, byte for byte with the published ones.
+# Check out the release's commit first; a release packed with SOURCE_DATE_EPOCH set needs the
+# same SOURCE_DATE_EPOCH here. Whether the signer is one to trust is a separate question:
+# `osslsigncode verify -CAfile ...` on the programs answers it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+[ $# -ge 1 ] && [ $# -le 2 ] || {
+  echo "usage: ${0##*/} SIGNED_ARCHIVE [SIGNATURES_DIR]" >&2
+  exit 2
+}
+published=$(realpath "$1")
+signatures=$(realpath "${2:-$(dirname "$published")}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The rebuild: the release preset's settings in a build tree of its own, without the tests.
+echo "Building the release from $top ($(git -C "$top" describe --always --dirty 2>/dev/null || echo 'no history'))"
+cmake --preset release -S "$top" -B "$work/build" -DINSTKIT_TESTS=OFF >"$work/build.log" 2>&1 &&
+  cmake --build "$work/build" >>"$work/build.log" 2>&1 &&
+  (cd "$work/build" && cpack >>"$work/build.log" 2>&1) || {
+  cat "$work/build.log" >&2
+  echo "the rebuild failed" >&2
+  exit 1
+}
+unsigned=$(echo "$work"/build/instkit-*-win32.zip)
+echo "Rebuilt $(basename "$unsigned"), sha256 $(sha256sum <"$unsigned" | cut -d' ' -f1)"
+
+# The published signatures attached to the rebuilt programs, packed as sign.sh packs a release.
+mkdir "$work/signed"
+bash "$top/scripts/sign.sh" --signatures "$signatures" --out "$work/signed" "$unsigned" >/dev/null
+rebuilt=$work/signed/$(basename "$unsigned" .zip)-signed.zip
+
+mkdir "$work/published" "$work/rebuilt"
+(cd "$work/published" && cmake -E tar xf "$published")
+(cd "$work/rebuilt" && cmake -E tar xf "$rebuilt")
+status=0
+for program in add_shortcuts.exe remove_shortcuts.exe; do
+  ours=$(echo "$work"/rebuilt/*/bin/$program)
+  theirs=$(echo "$work"/published/*/bin/$program)
+  if [ -f "$theirs" ] && cmp -s "$ours" "$theirs"; then
+    built=$(stat -c %s "$work/build/${program%.exe}/$program")
+    echo "$program: identical to the release's ($built bytes built + $(($(stat -c %s "$ours") - built)) bytes of signature)"
+  else
+    echo "$program: DIFFERS from the release's" >&2
+    status=1
+  fi
+done
+if cmp -s "$rebuilt" "$published"; then
+  echo "$(basename "$published"): identical to the rebuild with the published signatures attached"
+else
+  echo "$(basename "$published"): DIFFERS from the rebuild with the published signatures attached" >&2
+  status=1
+fi
+exit $status
