@@ -132,7 +132,6 @@ WideBuffer JoinStrings(int count, ...) {
 }
 
 void FreeAndClear(WideBuffer* buffer) {
-    if (!*buffer) return;
     delete[] * buffer;
     *buffer = nullptr;
 }
