@@ -1,11 +1,9 @@
 #include "test_support.h"
 
 #include <shlobj.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 namespace {
 

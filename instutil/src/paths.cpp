@@ -132,7 +132,6 @@ WideBuffer JoinStrings(int count, ...) {
 }
 
 void FreeAndClear(WideBuffer* buffer) {
-    if (!*buffer) return;
     delete[] * buffer;
     *buffer = nullptr;
 }
@@ -236,7 +235,6 @@ int ReadWholeFile(const wchar_t* path, BYTE** content, DWORD* length) {
     if (size == INVALID_SET_FILE_POINTER) size = 0;
     BYTE* bytes = new BYTE[size];
     *content = bytes;
-    if (length) *length = 0;
     SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
 
     // Only the bytes that reads delivered count: a file that shrank since its size was taken

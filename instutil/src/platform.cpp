@@ -14,9 +14,8 @@ OSVERSIONINFOEXW QueryVersion() {
 }
 
 GetProductInfoFn FindGetProductInfo() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    if (!kernel) return nullptr;
-    FARPROC found = GetProcAddress(kernel, "GetProductInfo");
+    // kernel32.dll is always loaded; only a system without the function leaves this null.
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetProductInfo");
     return reinterpret_cast<GetProductInfoFn>(reinterpret_cast<void (*)()>(found));
 }
 

@@ -40,7 +40,7 @@ WideBufferPtr FetchProgramsFolder() {
     int needed = GetProgramsFolder(nullptr, 0);
     if (needed <= 1) return nullptr;
     WideBufferPtr folder(AllocWideBuffer(needed));
-    if (GetProgramsFolder(folder.get(), needed) != 0 || folder[0] == L'\0') return nullptr;
+    if (GetProgramsFolder(folder.get(), needed) != 0) return nullptr;
     return folder;
 }
 
@@ -376,7 +376,7 @@ int RemoveProgramsSubfolder(const wchar_t* relativePath) {
 
 int RemoveStartMenuFolder(const wchar_t* folderName) {
     // An empty name would examine, and perhaps remove, the Programs folder itself.
-    if (!folderName || !folderName[0] || !IsSafeFolderName(folderName)) return 0;
+    if (!IsSafeFolderName(folderName) || !folderName[0]) return 0;
 
     WideBufferPtr path(AllocWideBuffer(kStartMenuFolderChars));
     if (!SHGetSpecialFolderPathW(nullptr, path.get(), ProgramsFolderId(), FALSE) ||

@@ -29,15 +29,6 @@ std::vector<DWORD> FindProcesses(const std::wstring& name) {
     return found;
 }
 
-bool WaitUntilGone(const std::wstring& name, DWORD timeoutMs) {
-    Clock::time_point start = Clock::now();
-    for (;;) {
-        if (FindProcesses(name).empty()) return true;
-        if (MillisecondsSince(start) > timeoutMs) return false;
-        Sleep(20);
-    }
-}
-
 UniqueHandle OpenNamedProcess(const std::wstring& name, DWORD timeoutMs) {
     Clock::time_point start = Clock::now();
     for (;;) {

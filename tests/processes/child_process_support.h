@@ -15,8 +15,6 @@
 // Process identifiers of every running process whose executable file name is `name` (compared
 // without regard to case).
 std::vector<DWORD> FindProcesses(const std::wstring& name);
-// True once no process named `name` runs, waiting up to `timeoutMs`.
-bool WaitUntilGone(const std::wstring& name, DWORD timeoutMs);
 // A handle (synchronize and query rights) on a process named `name`, waiting up to `timeoutMs`
 // for one to appear; an empty owner when none did.
 UniqueHandle OpenNamedProcess(const std::wstring& name, DWORD timeoutMs);
