@@ -586,10 +586,6 @@ bool MatchSuiteShortcut(const std::wstring& programs, const std::wstring& relati
 }
 
 void FindLeftovers(Report* report) {
-    std::vector<std::wstring> expected;
-    for (const FolderCheck& folder : report->folders) {
-        for (const ShortcutCheck& shortcut : folder.shortcuts) expected.push_back(shortcut.path);
-    }
     for (const FolderCheck& folder : report->folders) {
         if (folder.path.empty()) continue;
         Scan scan;
@@ -598,14 +594,10 @@ void FindLeftovers(Report* report) {
         report->scanCut = report->scanCut || scan.cut;
 
         for (const std::wstring& relative : scan.shortcuts) {
-            std::wstring path = folder.path + L"\\" + relative;
-            bool known = false;
-            for (const std::wstring& one : expected) known = known || EqualNoCase(one, path);
             std::wstring suiteFolder;
             std::wstring revision;
             bool blankName = false;
-            if (known ||
-                !MatchSuiteShortcut(folder.path, relative, &suiteFolder, &revision, &blankName)) {
+            if (!MatchSuiteShortcut(folder.path, relative, &suiteFolder, &revision, &blankName)) {
                 continue;
             }
             const bool sameFolder = EqualNoCase(suiteFolder, report->folder.value);
@@ -623,9 +615,11 @@ void FindLeftovers(Report* report) {
             } else if (!sameRevision) {
                 why = L"another revision: " + Quoted(revision);
             } else {
-                continue;  // a name remove_shortcuts deletes with the current values
+                // One of the five (in either Programs folder, listed there), or another name
+                // remove_shortcuts deletes with the current values.
+                continue;
             }
-            report->leftovers.push_back({path, why});
+            report->leftovers.push_back({folder.path + L"\\" + relative, why});
         }
         // The outermost of nested empty folders stands for them all.
         for (const std::wstring& relative : scan.emptyFolders) {
