@@ -392,14 +392,22 @@ void CheckReleaseFile(Report* report) {
 
 void CheckAccount(Report* report) {
     report->administrator = IsAdministrator() != FALSE;
+    // advapi32.dll is loaded by now, from the system folder. Looked up by name, so that the tool,
+    // like the programs, imports only what the loader needs to start it in the ordinary way.
+    using GetTokenInformationFunction =
+        BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, void*, DWORD, DWORD*);
+    HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
+    FARPROC found = advapi32 ? GetProcAddress(advapi32, "GetTokenInformation") : nullptr;
+    auto getTokenInformation =
+        reinterpret_cast<GetTokenInformationFunction>(reinterpret_cast<void (*)()>(found));
     HANDLE rawToken = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+    if (getTokenInformation && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+        UniqueHandle token = OwnHandle(rawToken);
         TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
         DWORD size = 0;
-        if (GetTokenInformation(rawToken, TokenElevationType, &type, sizeof(type), &size)) {
+        if (getTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size)) {
             report->limitedToken = type == TokenElevationTypeLimited;
         }
-        CloseHandle(rawToken);
     }
     if (report->limitedToken && !report->administrator) {
         report->notes.push_back(
@@ -844,7 +852,7 @@ int wmain(int argc, wchar_t** argv) {
         return Usage("PROGRAM names a folder: give the path of add_shortcuts.exe in it");
     }
 
-    CoInitialize(nullptr);
+    CoInitialize(nullptr);  // for the shell link; stays initialised until the tool ends
     CheckProgramPath(&report);
     CheckReleaseFile(&report);
     CheckAccount(&report);
@@ -855,7 +863,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     JudgeFolders(&report);
     FindLeftovers(&report);
-    CoUninitialize();
 
     Write(json ? JsonReport(report) : PlainReport(report));
     return report.problems.empty() ? 0 : 1;
