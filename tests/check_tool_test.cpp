@@ -67,6 +67,23 @@ TEST_F(CheckToolTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(RunProgram(tool + L" \"" + bin_ + L"\""), 2u);
 }
 
+TEST_F(CheckToolTest, UnusablePathsAreNamed) {
+    // Too shallow at 519 characters; at 520, too long for the programs to use at all.
+    std::wstring tool = L"\"" + ThisProgramDir() + L"..\\tools\\check_shortcuts.exe\" ";
+    const std::wstring name = L"\\add_shortcuts.exe";
+    std::wstring shallow = L"C:\\" + std::wstring(519 - 3 - name.size(), L'a') + name;
+    std::string out;
+    EXPECT_EQ(RunProgram(tool + shallow, nullptr, 60000, nullptr, &out), 1u) << out;
+    EXPECT_NE(out.find("The program lies 2 levels below \"C:\\\", not five"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("characters; the programs cannot use"), std::string::npos) << out;
+
+    EXPECT_EQ(RunProgram(tool + L"C:\\a" + shallow.substr(3), nullptr, 60000, nullptr, &out), 1u);
+    EXPECT_NE(out.find("has 520 characters; the programs cannot use a path of 520 or more"),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(CheckToolTest, AMissingReleaseFileIsReported) {
     Stage("");
     DeleteFileW((root_ + L"\\commonfiles\\globalsettings\\relinfo.xml").c_str());

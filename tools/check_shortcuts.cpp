@@ -335,10 +335,9 @@ void CheckProgramPath(Report* report) {
     report->layoutOk = report->levels == 5 && StartsWithNoCase(program, report->targetDirectory) &&
                        program.find(L'\\', report->targetDirectory.size()) != std::wstring::npos;
     if (report->levels != 5) {
-        report->problems.push_back(
-            L"The program is " + std::to_wstring(report->levels) +
-            L" levels below the drive, not five below an install root: the programs take " +
-            Quoted(report->root, kPathShown) + L" as the install root.");
+        report->problems.push_back(L"The program lies " + std::to_wstring(report->levels) +
+                                   L" levels below " + Quoted(report->root, kPathShown) +
+                                   L", not five: the programs take that as the install root.");
     } else if (!report->layoutOk) {
         report->problems.push_back(
             L"The program is not in <root>\\KELDA\\bin\\winx64\\<folder>\\: "
