@@ -7,30 +7,9 @@
 #include "instutil/paths.h"
 #include "instutil/shortcuts.h"
 
+#include "catalogue.h"
+
 namespace {
-
-struct CatalogueEntry {
-    const wchar_t* title;
-    const wchar_t* description;
-    const wchar_t* executable;
-    const wchar_t* arguments;
-    const wchar_t* subfolderTail;  // follows "\<folder>"
-};
-
-// The suite's shortcuts, created in this order. remove_shortcuts deletes the same names.
-constexpr CatalogueEntry kCatalogue[] = {
-    {L"Vortasim Product Launcher", L"Vortasim Product Launcher", L"vxstart.exe", L"", L"\\"},
-    {L"Vortasim", L"Start VSL Now", L"vxstart.exe", L"-runxs", L"\\"},
-    {L"Motion", L"KELDA Motion Utility", L"vxmotion.exe", L"", L"\\Utilities\\"},
-    {L"Plotview", L"KELDA Plotview Utility", L"vxplot.exe", L"", L"\\Utilities\\"},
-    {L"KLD_ADMIN", L"KELDA Administration Utility", L"KLD_ADMIN.exe", L"", L"\\Utilities\\"},
-};
-
-constexpr wchar_t kBinDirectory[] = L"\\KELDA\\bin\\";
-constexpr wchar_t kPlatformDirectory[] = L"winx64\\";
-constexpr wchar_t kIconFile[] = L"\\commonfiles\\images\\VxHub2_iconSet.ico";
-// Left for the shell to expand when the shortcut starts.
-constexpr wchar_t kWorkingDirectory[] = L"%HOMEDRIVE%%HOMEPATH%";
 
 int AddCatalogueEntry(const CatalogueEntry& entry, const wchar_t* root, const wchar_t* folder) {
     WideBuffer rootCopy = JoinStrings(1, root);
@@ -59,7 +38,8 @@ int AddShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
     // An unknown install root (a path too long to fetch) or a folder name that would lead
     // outside the Programs folder writes nothing at all.
     if (root[0] && IsSafeFolderName(folder)) {
-        for (const CatalogueEntry& entry : kCatalogue) AddCatalogueEntry(entry, root, folder);
+        for (const CatalogueEntry& entry : kShortcutCatalogue)
+            AddCatalogueEntry(entry, root, folder);
     }
 
     FreeAndClear(&root);

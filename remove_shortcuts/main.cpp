@@ -7,23 +7,9 @@
 #include "instutil/paths.h"
 #include "instutil/shortcuts.h"
 
+#include "catalogue.h"
+
 namespace {
-
-struct RemovalEntry {
-    const wchar_t* title;
-    const wchar_t* subfolderTail;  // follows "\<folder>"
-};
-
-// Deleted in this order, all before any folder is examined. add_shortcuts writes all of these
-// but the site-information entry, which a site may have added under the same revision.
-constexpr RemovalEntry kCatalogue[] = {
-    {L"Vortasim Product Launcher", L"\\"},
-    {L"Vortasim", L"\\"},
-    {L"Motion", L"\\Utilities\\"},
-    {L"Plotview", L"\\Utilities\\"},
-    {L"Plotview Site Information", L"\\Utilities\\"},
-    {L"KLD_ADMIN", L"\\Utilities\\"},
-};
 
 int RemoveCatalogueEntry(const RemovalEntry& entry, const wchar_t* folder) {
     WideBuffer subfolder = JoinStrings(3, L"\\", folder, entry.subfolderTail);
@@ -41,7 +27,7 @@ int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
     // An unknown install root (a path too long to fetch) or a folder name that would lead
     // outside the Programs folder deletes nothing at all.
     if (root[0] && IsSafeFolderName(folder)) {
-        for (const RemovalEntry& entry : kCatalogue) RemoveCatalogueEntry(entry, folder);
+        for (const RemovalEntry& entry : kRemovalCatalogue) RemoveCatalogueEntry(entry, folder);
         // Utilities first, so that an emptied Utilities no longer holds up the suite's folder.
         WideBuffer utilities = JoinStrings(3, L"\\", folder, L"\\Utilities");
         RemoveProgramsSubfolder(utilities);

@@ -22,11 +22,14 @@ fi
 for tree in one second-tree; do
   cmake -S "$src" -B "$work/$tree" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DINSTKIT_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" >/dev/null
-  cmake --build "$work/$tree" --target add_shortcuts remove_shortcuts instutil >/dev/null
+  cmake --build "$work/$tree" --target add_shortcuts remove_shortcuts check_shortcuts instutil \
+    >/dev/null
 done
-for program in add_shortcuts remove_shortcuts; do
-  cmp "$work/one/$program/$program.exe" "$work/second-tree/$program/$program.exe"
-  echo "$program.exe: identical in both builds ($(stat -c %s "$work/one/$program/$program.exe") bytes)"
+for program in add_shortcuts remove_shortcuts tools/check_shortcuts; do
+  # add_shortcuts/add_shortcuts.exe; the support tool lies in tools/.
+  [[ $program == */* ]] || program=$program/$program
+  cmp "$work/one/$program.exe" "$work/second-tree/$program.exe"
+  echo "${program##*/}.exe: identical in both builds ($(stat -c %s "$work/one/$program.exe") bytes)"
 done
 
 # The second pack's account: as root, an account of no one (it owns its tree and may read the

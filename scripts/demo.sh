@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the release programs, stages a sample install tree in a scratch Wine
-# prefix and shows the Start menu before, after add_shortcuts and after remove_shortcuts.
+# prefix and shows the Start menu before, after add_shortcuts and after remove_shortcuts; after
+# add_shortcuts, the support tool check_shortcuts explains the install once.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -19,7 +20,7 @@ fi
 . scripts/step.sh
 build_programs() {
   cmake --preset $preset && cmake --build --preset $preset --target add_shortcuts remove_shortcuts \
-    show_shortcuts
+    show_shortcuts check_shortcuts
 }
 rm -f build/demo-build-$preset.log
 instkit_step "== Building them (preset $preset)" build/demo-build-$preset.log build_programs
@@ -43,6 +44,10 @@ cat >"$root/commonfiles/globalsettings/relinfo.xml" <<'XML'
 </releaseInformation>
 XML
 cp $build/add_shortcuts/add_shortcuts.exe $build/remove_shortcuts/remove_shortcuts.exe "$tools/"
+# Empty stand-ins for the suite's programs, which the shortcuts start.
+for suite_program in vxstart vxmotion vxplot KLD_ADMIN; do
+  : >"$root/KELDA/bin/winx64/$suite_program.exe"
+done
 ls -l "$tools"
 
 # Everyone on Wine passes the administrator check: the all-users Programs folder is used.
@@ -61,5 +66,15 @@ for program in add_shortcuts remove_shortcuts; do
   echo "$program exited with $code"
   [ "$code" -eq 0 ] || failed=1
   show "Start menu after $program"
+  if [ $program = add_shortcuts ]; then
+    # What support would run on the user's machine: it reads, and changes nothing.
+    echo
+    echo "== check_shortcuts on the installed add_shortcuts.exe"
+    code=0
+    wine_run $build/tools/check_shortcuts.exe \
+      "C:\\Vortasim 18.1\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe" || code=$?
+    echo "check_shortcuts exited with $code"
+    [ "$code" -eq 0 ] || failed=1
+  fi
 done
 exit $failed

@@ -207,24 +207,41 @@ void RecordRestart(const std::wstring& commandLine) {
 }  // namespace
 
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
-                 const wchar_t* currentDirectory) {
+                 const wchar_t* currentDirectory, std::string* output) {
     std::wstring line = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
+    // The output file is inherited and shares its position with the child; it goes on closing.
+    HANDLE outputFile = INVALID_HANDLE_VALUE;
+    if (output) {
+        wchar_t temp[MAX_PATH + 1];
+        wchar_t name[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        GetTempFileNameW(temp, L"out", 0, name);
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        outputFile = CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                                 CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        EXPECT_NE(outputFile, INVALID_HANDLE_VALUE);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = outputFile;
+    }
+    const BOOL inherits = output ? TRUE : FALSE;
     BOOL started = FALSE;
     // Now and then Wine's own start-up of a child dies before any code of the program runs, and
     // CreateProcess reports ERROR_INTERNAL_ERROR; a program that fails to load gives its own code.
     for (int attempt = 0; attempt < 3 && !started; ++attempt) {
         if (attempt > 0) RecordRestart(commandLine);
-        started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, FALSE, 0,
-                                               nullptr, currentDirectory, &startup, &info)
-                        : CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+        started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, inherits,
+                                               0, nullptr, currentDirectory, &startup, &info)
+                        : CreateProcessW(nullptr, &line[0], nullptr, nullptr, inherits, 0, nullptr,
                                          currentDirectory, &startup, &info);
         if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
     }
     if (!started) {
         ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": " << GetLastError();
+        if (outputFile != INVALID_HANDLE_VALUE) CloseHandle(outputFile);
         return static_cast<DWORD>(-1);
     }
     DWORD code = STILL_ACTIVE;
@@ -237,6 +254,16 @@ DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
     }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
+    if (outputFile != INVALID_HANDLE_VALUE) {
+        output->assign(GetFileSize(outputFile, nullptr), '\0');
+        SetFilePointer(outputFile, 0, nullptr, FILE_BEGIN);
+        DWORD got = 0;
+        if (!output->empty()) {
+            ReadFile(outputFile, &(*output)[0], static_cast<DWORD>(output->size()), &got, nullptr);
+        }
+        output->resize(got);
+        CloseHandle(outputFile);
+    }
     return code;
 }
 

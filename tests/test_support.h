@@ -1,5 +1,6 @@
 // Helpers the test programs share: scratch folders, file contents, redirected Programs folders,
-// a non-administrator token, starting programs, and reading shortcuts back through the shell.
+// a non-administrator token, starting programs, reading shortcuts back through the shell, and
+// staged install trees.
 // Everything runs against the real Windows APIs of the Wine prefix the suite runs in.
 #pragma once
 
@@ -53,9 +54,10 @@ HANDLE MakeNonAdminToken();
 // when it did not end (it is then ended). A start that Wine itself lets die before any code of the
 // program runs (CreateProcess fails with ERROR_INTERNAL_ERROR) is made again, at most twice more,
 // and each such restart is added as a line to the host file named by INSTKIT_RESTART_LOG, which
-// scripts/test.sh counts.
+// scripts/test.sh counts. With `output`, the program's standard output and error go to a scratch
+// file whose bytes `output` receives.
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr, DWORD timeoutMs = 60000,
-                 const wchar_t* currentDirectory = nullptr);
+                 const wchar_t* currentDirectory = nullptr, std::string* output = nullptr);
 
 // Points this test program's import of `function` from kernel32.dll at `replacement` while it
 // lives. The library is linked into the test program and calls through the same import, so a
@@ -105,4 +107,27 @@ protected:
 private:
     std::wstring savedUser_;
     std::wstring savedCommon_;
+};
+
+class InstallTreeTest : public ProgramsFolderTest {
+protected:
+    // An install root with the release file and both programs five levels below the root.
+    void Stage(const std::string& relinfo) {
+        root_ = scratch_ + L"\\Install Root";
+        MakeDirs(root_ + L"\\commonfiles\\globalsettings");
+        WriteBytes(root_ + L"\\commonfiles\\globalsettings\\relinfo.xml", relinfo);
+        bin_ = root_ + L"\\KELDA\\bin\\winx64\\tools";
+        MakeDirs(bin_);
+        for (const wchar_t* name : {L"add_shortcuts", L"remove_shortcuts"}) {
+            ASSERT_TRUE(CopyFileW(BuiltProgram(name).c_str(),
+                                  (bin_ + L"\\" + name + L".exe").c_str(), FALSE))
+                << Narrow(BuiltProgram(name));
+        }
+    }
+    DWORD Run(const wchar_t* program, const std::wstring& arguments = L"", HANDLE token = nullptr) {
+        std::wstring line = L"\"" + bin_ + L"\\" + program + L".exe\"" + arguments;
+        return RunProgram(line, token);
+    }
+    std::wstring root_;
+    std::wstring bin_;
 };

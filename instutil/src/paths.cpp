@@ -18,8 +18,6 @@ const char kRevisionKey[] = "startMenuShortcutAppendRevision";
 
 namespace {
 
-// The module path is fetched into a buffer of this many characters. A longer path is unknown.
-constexpr DWORD kModulePathChars = 520;
 constexpr int kLevelsAboveRoot = 5;
 constexpr wchar_t kGlobalReleaseFile[] = L"\\commonfiles\\globalsettings\\relinfo.xml";
 constexpr wchar_t kReleaseFileName[] = L"relinfo.xml";
@@ -43,8 +41,7 @@ WideBufferPtr GlobalReleaseFilePath() {
     DWORD needed = GetInstallRoot(nullptr, 0);
     WideBufferPtr root(AllocWideBuffer(needed));
     GetInstallRoot(root.get(), needed);
-    if (root[0] == L'\0') return WideBufferPtr(AllocWideBuffer(1));
-    return WideBufferPtr(JoinStrings(2, root.get(), kGlobalReleaseFile));
+    return WideBufferPtr(ComposeGlobalReleaseFilePath(root.get()));
 }
 
 // The release-information file beside the running executable; empty when the executable's path
@@ -299,6 +296,11 @@ int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, D
         out[chars] = L'\0';
     }
     return bytes + 1;
+}
+
+WideBuffer ComposeGlobalReleaseFilePath(const wchar_t* root) {
+    if (!root || root[0] == L'\0') return AllocWideBuffer(1);
+    return JoinStrings(2, root, kGlobalReleaseFile);
 }
 
 int GetStartMenuFolderName(WideBuffer* holder, DWORD capacity) {

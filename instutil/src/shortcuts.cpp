@@ -204,10 +204,14 @@ BOOL IsAdministrator() {
 }
 
 int GetProgramsFolder(wchar_t* buffer, DWORD capacity) {
+    return GetProgramsFolderFor(IsAdministrator() != FALSE, buffer, capacity);
+}
+
+int GetProgramsFolderFor(bool allUsers, wchar_t* buffer, DWORD capacity) {
     if (static_cast<int>(capacity) > 0) buffer[0] = L'\0';
     WideBufferPtr scratch(AllocWideBuffer(kFolderScratchChars));
-    if (!SHGetSpecialFolderPathW(nullptr, scratch.get(), ProgramsFolderId(), FALSE) ||
-        scratch[0] == L'\0') {
+    const int folderId = allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+    if (!SHGetSpecialFolderPathW(nullptr, scratch.get(), folderId, FALSE) || scratch[0] == L'\0') {
         // The size query asks for room for the empty string, which a caller can allocate; the
         // fill then fails.
         return capacity == 0 ? 1 : E_FAIL;
@@ -218,21 +222,30 @@ int GetProgramsFolder(wchar_t* buffer, DWORD capacity) {
     return 0;
 }
 
+WideBuffer ComposeShortcutPath(const wchar_t* programsFolder, const wchar_t* subfolder,
+                               const wchar_t* title, const wchar_t* revision) {
+    // The one naming rule both sides follow.
+    if (!programsFolder || !programsFolder[0] || !IsSafeSubfolder(subfolder) ||
+        !IsSafeNamePart(title) || !IsSafeNamePart(revision)) {
+        return nullptr;
+    }
+    const wchar_t* separator = revision[0] ? L" " : L"";
+    return JoinStrings(7, programsFolder, subfolder, L"\\", title, separator, revision,
+                       kShortcutExtension);
+}
+
 namespace {
 
-// The one naming rule both sides follow: <Programs><subfolder>\<title> <revision>.lnk, or
-// <title>.lnk when the revision is empty. Null when a part would lead outside the Programs
-// folder or the Programs folder cannot be found.
-WideBufferPtr ComposeShortcutPath(const wchar_t* subfolder, const wchar_t* title,
-                                  const wchar_t* revision) {
+// ComposeShortcutPath in the Programs folder of the caller's rights. Null when a part would lead
+// outside the Programs folder or the Programs folder cannot be found.
+WideBufferPtr ComposeOwnShortcutPath(const wchar_t* subfolder, const wchar_t* title,
+                                     const wchar_t* revision) {
     if (!IsSafeSubfolder(subfolder) || !IsSafeNamePart(title) || !IsSafeNamePart(revision)) {
         return nullptr;
     }
     WideBufferPtr programs = FetchProgramsFolder();
     if (!programs) return nullptr;
-    const wchar_t* separator = revision[0] ? L" " : L"";
-    return WideBufferPtr(JoinStrings(7, programs.get(), subfolder, L"\\", title, separator,
-                                     revision, kShortcutExtension));
+    return WideBufferPtr(ComposeShortcutPath(programs.get(), subfolder, title, revision));
 }
 
 }  // namespace
@@ -277,7 +290,7 @@ int AddProgramShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile
                        const wchar_t* workingDirectory, const wchar_t* subfolder,
                        const wchar_t* title, const wchar_t* description, int showCommand,
                        const wchar_t* revision) {
-    WideBufferPtr shortcutPath = ComposeShortcutPath(subfolder, title, revision);
+    WideBufferPtr shortcutPath = ComposeOwnShortcutPath(subfolder, title, revision);
     if (!shortcutPath) return 0;
     WideBufferPtr target(JoinStrings(4, L"\"", targetDirectory, targetFile, L"\""));
     CreateShortcutFile(shortcutPath.get(), target.get(), arguments, workingDirectory, description,
@@ -315,13 +328,13 @@ int AddProgramShortcutLocalRevision(const wchar_t* targetDirectory, const wchar_
 }
 
 int RemoveProgramShortcut(const wchar_t* subfolder, const wchar_t* title, const wchar_t* revision) {
-    WideBufferPtr shortcutPath = ComposeShortcutPath(subfolder, title, revision);
+    WideBufferPtr shortcutPath = ComposeOwnShortcutPath(subfolder, title, revision);
     if (!shortcutPath) return 0;
     DeleteFileBothForms(shortcutPath.get());
     // With an empty revision, "<title> .lnk" is the name earlier releases wrote: delete it too.
     if (!revision[0]) {
         WideBufferPtr oldTitle(JoinStrings(2, title, L" "));
-        WideBufferPtr oldPath = ComposeShortcutPath(subfolder, oldTitle.get(), L"");
+        WideBufferPtr oldPath = ComposeOwnShortcutPath(subfolder, oldTitle.get(), L"");
         if (oldPath) DeleteFileBothForms(oldPath.get());
     }
     return 0;

@@ -18,29 +18,6 @@ std::string Relinfo(const std::string& folder, const std::string& revision) {
            revision + "\"/>";
 }
 
-class InstallTreeTest : public ProgramsFolderTest {
-protected:
-    // An install root with the release file and both programs five levels below the root.
-    void Stage(const std::string& relinfo) {
-        root_ = scratch_ + L"\\Install Root";
-        MakeDirs(root_ + L"\\commonfiles\\globalsettings");
-        WriteBytes(root_ + L"\\commonfiles\\globalsettings\\relinfo.xml", relinfo);
-        bin_ = root_ + L"\\KELDA\\bin\\winx64\\tools";
-        MakeDirs(bin_);
-        for (const wchar_t* name : {L"add_shortcuts", L"remove_shortcuts"}) {
-            ASSERT_TRUE(CopyFileW(BuiltProgram(name).c_str(),
-                                  (bin_ + L"\\" + name + L".exe").c_str(), FALSE))
-                << Narrow(BuiltProgram(name));
-        }
-    }
-    DWORD Run(const wchar_t* program, const std::wstring& arguments = L"", HANDLE token = nullptr) {
-        std::wstring line = L"\"" + bin_ + L"\\" + program + L".exe\"" + arguments;
-        return RunProgram(line, token);
-    }
-    std::wstring root_;
-    std::wstring bin_;
-};
-
 struct Expected {
     const wchar_t* file;
     const wchar_t* executable;

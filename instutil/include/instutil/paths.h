@@ -53,6 +53,10 @@ bool RemoveLastPathComponent(wchar_t* path);
 // backslash except at a drive root. `destination` must hold the whole of `source`.
 void StripPathLevels(const wchar_t* source, wchar_t* destination);
 
+// The capacity in which the running executable's path is fetched: a path of this many characters or
+// more is never used (see GetModulePath).
+constexpr DWORD kModulePathChars = 520;
+
 // The running executable's full path. Size query: with a capacity of at least its length + 1
 // the path is copied and the result is 0; otherwise the result is length + 1 and `buffer`
 // (which may then be null) is left alone. A path of 520 characters or more is never used cut
@@ -105,8 +109,14 @@ extern const char kRevisionKey[];             // "startMenuShortcutAppendRevisio
 // `capacity` (as when the file grew since the size query). The buffer stays the caller's.
 int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, DWORD capacity);
 
-// ReadReleaseValue on <install root>\commonfiles\globalsettings\relinfo.xml; no file when the
-// install root is unknown.
+// The global release-information file of an install root,
+// <root>\commonfiles\globalsettings\relinfo.xml. `root` stays the caller's; an empty or null
+// `root` (an unknown install root) gives the empty string, which names no file. Caller frees the
+// result with FreeAndClear.
+WideBuffer ComposeGlobalReleaseFilePath(const wchar_t* root);
+
+// ReadReleaseValue on ComposeGlobalReleaseFilePath of the install root; no file when the install
+// root is unknown.
 int GetStartMenuFolderName(WideBuffer* holder, DWORD capacity);
 int GetGlobalRevisionTag(WideBuffer* holder, DWORD capacity);
 // ReadReleaseValue on relinfo.xml beside the running executable; no file when the executable's

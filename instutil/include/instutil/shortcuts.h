@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include "instutil/paths.h"
+
 // The revision of the fixed-revision variants.
 extern const wchar_t kBuiltInRevision[];  // "18.1"
 
@@ -27,6 +29,20 @@ BOOL IsAdministrator();
 // smaller one the empty string and the capacity needed. When the folder cannot be found, the
 // size query gives 1 (room for the empty string) and a fill gives E_FAIL with the buffer empty.
 int GetProgramsFolder(wchar_t* buffer, DWORD capacity);
+
+// GetProgramsFolder for a given kind of caller: the all-users Programs folder when `allUsers` is
+// true, the user's own otherwise. GetProgramsFolder is this with IsAdministrator() as `allUsers`.
+// `buffer` stays the caller's.
+int GetProgramsFolderFor(bool allUsers, wchar_t* buffer, DWORD capacity);
+
+// The path under which the add and remove operations write and delete a shortcut:
+// <programsFolder><subfolder>\<title> <revision>.lnk, or <title>.lnk when the revision is empty.
+// `programsFolder` (a Programs folder as GetProgramsFolderFor gives it), `subfolder` ("\<folder>\"
+// or "\<folder>\Utilities\"), `title` and `revision` stay the caller's. Null when the subfolder,
+// title or revision is refused (IsSafeSubfolder, IsSafeNamePart) or `programsFolder` is null or
+// empty. Caller frees the result with FreeAndClear.
+WideBuffer ComposeShortcutPath(const wchar_t* programsFolder, const wchar_t* subfolder,
+                               const wchar_t* title, const wchar_t* revision);
 
 // Writes one shortcut file, creating its folder with all missing parents. 0 once the file was
 // handed to IPersistFile::Save; otherwise the HRESULT of the shell-link step that failed.
