@@ -1,6 +1,6 @@
 // show_shortcuts FOLDER: lists every file and folder below FOLDER and, for each shortcut, the
-// fields read back from the .lnk through the shell: target, arguments, working directory, icon,
-// description and show command. Prints UTF-8 to standard output; the demo runs it under Wine.
+// fields read back from the .lnk through the shell: target, arguments, working directory, icon
+// and description. Prints UTF-8 to standard output; the demo runs it under Wine.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
