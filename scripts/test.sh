@@ -7,8 +7,10 @@
 #               (WoW64, as on 64-bit Windows), and on the x86_64 build; the same whether the
 #               host runs 32-bit code natively or emulated
 #   x86_64      the whole suite on the x86_64 build
-# Ends with CTest's closing lines over every suite run; any suite failing or running no test
-# fails the whole.
+# Each tree's build is one line, its output in build/test-build-<preset>.log. Ends with CTest's
+# closing lines over every suite run, counted from CTest's JUnit reports, and per suite the child
+# starts that Wine let die and the tests made again; any suite failing or running no test fails
+# the whole.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
