@@ -112,6 +112,29 @@ std::wstring ThisProgramDir() {
     return path;
 }
 
+bool InOwnCopy() {
+    static const wchar_t kMark[] = L"INSTKIT_IN_OWN_COPY";
+    if (GetEnvironmentVariableW(kMark, nullptr, 0) != 0) return true;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    wchar_t self[MAX_PATH * 2];
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    const std::wstring folder = MakeScratchDir(L"own-copy");
+    const std::wstring copy = folder + L"\\" + (wcsrchr(self, L'\\') + 1);
+    EXPECT_TRUE(CopyFileW(self, copy.c_str(), TRUE)) << GetLastError();
+    SetEnvironmentVariableW(kMark, L"1");
+    std::string output;
+    const DWORD code = RunProgram(L"\"" + copy + L"\" --gtest_filter=" +
+                                      Widen(test->test_suite_name()) + L"." + Widen(test->name()),
+                                  nullptr, 60000, nullptr, &output);
+    SetEnvironmentVariableW(kMark, nullptr);
+    // A filter that matched nothing would pass too: the copy must have run this one test.
+    EXPECT_TRUE(code == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos)
+        << "the test in its own copy (exit code " << code << "):\n"
+        << output;
+    RemoveTree(folder);
+    return false;
+}
+
 std::wstring HostPathFromEnvironment(const wchar_t* name) {
     std::wstring path(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
     if (path.empty()) return path;

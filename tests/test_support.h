@@ -32,6 +32,11 @@ std::vector<std::wstring> ListTree(const std::wstring& root);
 std::wstring HostPathFromEnvironment(const wchar_t* name);
 // The folder of the running test program, with a trailing backslash.
 std::wstring ThisProgramDir();
+// For a test that writes beside its own program: the suites that run side by side on one build
+// tree (in a 32-bit and in a 64-bit prefix) must not share those files. Runs the current test
+// alone in a copy of this test program in a scratch folder of the suite's own prefix, and expects
+// it to pass; true only in that copy, where the test goes on.
+bool InOwnCopy();
 // The built program `name` (add_shortcuts, remove_shortcuts) of this build tree, as seen from a
 // test program in tests/<area>/.
 std::wstring BuiltProgram(const std::wstring& name);

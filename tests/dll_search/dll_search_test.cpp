@@ -5,7 +5,12 @@
 
 TEST(DllSearch, AfterTheRestrictionNoDllComesFromTheProgramsFolderOrTheCurrentDirectory) {
     const std::wstring marker = ThisProgramDir() + L"..\\instkit_marker.dll";
-    const std::wstring tag = L"zqdll" + std::to_wstring(GetCurrentProcessId());
+    // Beside the program, in a build tree that the 32-bit and the WoW64 suite may run side by side
+    // in, with process ids of their own Wine servers: the names say which suite made them.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    const std::wstring tag =
+        std::wstring(wow64 ? L"zqdllw" : L"zqdll") + std::to_wstring(GetCurrentProcessId());
     const std::wstring scratch = MakeScratchDir(L"dllsearch");
     const std::wstring before = ThisProgramDir() + tag + L"_before.dll";
     const std::wstring beside = ThisProgramDir() + tag + L"_beside.dll";

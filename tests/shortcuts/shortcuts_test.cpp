@@ -100,6 +100,7 @@ TEST_F(ShortcutsTest, NamesFollowOneRuleOnBothSides) {
 }
 
 TEST_F(ShortcutsTest, RevisionVariants) {
+    if (!InOwnCopy()) return;
     std::wstring local = ThisProgramDir() + L"relinfo.xml";
     WriteBytes(local, "<r startMenuShortcutAppendRevision=\"local-7\"/>");
     AddProgramShortcutFixedRevision(L"C:\\S\\", L"a.exe", L"", L"C:\\S\\a.ico", L"C:\\", L"\\S\\",

@@ -43,7 +43,8 @@ openssl pkcs12 -export -inkey signer.key -in signer-1.pem -certfile ca.pem -pass
 signing_time=$(date +%s)
 
 # The unsigned release archive, packed from the build tree into the scratch folder.
-cpack --config "$build/CPackConfig.cmake" -B "$scratch/pack" >/dev/null
+# Packing installs the tree, which writes its install_manifest.txt: one suite at a time.
+flock "$build/install.lock" cpack --config "$build/CPackConfig.cmake" -B "$scratch/pack" >/dev/null
 unsigned=$(echo "$scratch"/pack/instkit-*-win32.zip)
 unsigned_sum=$(sha256sum <"$unsigned")
 
