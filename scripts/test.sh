@@ -7,10 +7,13 @@
 #               (WoW64, as on 64-bit Windows), and on the x86_64 build; the same whether the
 #               host runs 32-bit code natively or emulated
 #   x86_64      the whole suite on the x86_64 build
-# Each tree's build is one line, its output in build/test-build-<preset>.log. Ends with CTest's
-# closing lines over every suite run, counted from CTest's JUnit reports, and per suite the child
-# starts that Wine let die and the tests made again; any suite failing or running no test fails
-# the whole.
+# The suites run side by side, each as soon as its tree is built: the shipped programs are built
+# first, then the rest of the release tree and the x86_64 tree (which needs only those programs)
+# at once. Each build is one line, its output in build/test-build-<preset>.log; each suite's CTest
+# output goes to build/test-suite-<test preset>.log and is printed whole when the suite ends. Ends
+# with CTest's closing lines over every suite run, counted from CTest's JUnit reports, with each
+# suite's wall time and the child starts that Wine let die and the tests made again; any build or
+# suite failing, or a suite running no test, fails the whole.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -24,29 +27,64 @@ logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 mkdir -p build
 . scripts/step.sh
-build_release() { cmake --preset release && cmake --build --preset release; }
+build_programs() {
+  cmake --preset release &&
+    cmake --build --preset release --target add_shortcuts remove_shortcuts check_shortcuts
+}
+build_release() { cmake --build --preset release; }
 build_x64() {
   cmake --preset debug-x64 -DINSTKIT_SHIPPED_PROGRAMS="$top/build/release" &&
     cmake --build --preset debug-x64
 }
-rm -f build/test-build-*.log
-instkit_step "== Building the shipped 32-bit release tree (preset release)" \
-  build/test-build-release.log build_release
+# Each suite's test programs list their tests when CTest first reads them, and write the list
+# into the build tree: the two suites of the release tree must not both do it at once.
+list_tests() { ctest --preset release -N; }
+rm -f build/test-build-*.log build/test-suite-*.log
 
+# The background jobs: a build or a suite each, by process id; a job's name, its log and, once it
+# has ended, its exit code and wall time in $logs/<name>.{status,wall}.
+declare -A job_of=()
+# start NAME LOG COMMAND...
+start() {
+  local name=$1 log=$2
+  shift 2
+  (
+    started=$SECONDS status=0
+    "$@" >>"$log" 2>&1 </dev/null || status=$?
+    echo "$((SECONDS - started))" >"$logs/$name.wall"
+    echo "$status" >"$logs/$name.status"
+  ) &
+  job_of[$!]=$name
+}
+
+# Suites: name, test preset and figures, by the order in which they end.
 names=() counts=() failures=() failed_lines=() walls=() restarts=()
-total_seconds=0
-
-# run_suite NAME TEST-PRESET: one CTest run, its figures, from CTest's JUnit report, kept for the
-# closing summary.
-run_suite() {
-  local name=$1 preset=$2 report="$logs/${#names[@]}.xml" restart_log="$logs/${#names[@]}.restarts"
-  local count=0 failed=0 status=0 started=$SECONDS testcases
+suites_wall=0
+suite_label() {
+  case $1 in
+  release) echo "i686 build, 32-bit prefix" ;;
+  release-wow64) echo "i686 build, 64-bit prefix (WoW64)" ;;
+  debug-x64) echo "x86_64 build, 64-bit prefix" ;;
+  esac
+}
+suites_started=
+start_suite() {
+  local preset=$1
+  suites_started=${suites_started:-$SECONDS}
+  : >"$logs/$preset.restarts"
+  INSTKIT_RESTART_LOG=$logs/$preset.restarts start "suite-$preset" "build/test-suite-$preset.log" \
+    ctest --preset "$preset" --output-junit "$logs/$preset.xml"
+}
+# The suite's log, whole, and its figures from CTest's JUnit report, kept for the closing summary.
+end_suite() {
+  local preset=$1 name count=0 failed=0 status testcases
+  name=$(suite_label "$preset")
+  status=$(cat "$logs/suite-$preset.status")
   echo
-  echo "== Suite: $name (ctest --preset $preset)"
-  : >"$restart_log"
-  INSTKIT_RESTART_LOG=$restart_log ctest --preset "$preset" --output-junit "$report" || status=$?
-  walls+=("$((SECONDS - started))")
-  testcases=$(grep -o '<testcase [^>]*>' "$report" 2>/dev/null || true)
+  echo "== Suite: $name (ctest --preset $preset; log: build/test-suite-$preset.log)"
+  cat "build/test-suite-$preset.log"
+  walls+=("$(cat "$logs/suite-$preset.wall")")
+  testcases=$(grep -o '<testcase [^>]*>' "$logs/$preset.xml" 2>/dev/null || true)
   if [ -n "$testcases" ]; then
     count=$(grep -c . <<<"$testcases")
     failed=$(grep -c -E 'status="(fail|notrun)"' <<<"$testcases" || true)
@@ -63,20 +101,54 @@ run_suite() {
     failed_lines+=("	(suite '$name': ctest exited with $status)")
   fi
   names+=("$name") counts+=("$count") failures+=("$failed")
-  total_seconds=$(awk -v a="$total_seconds" -v b="$(sed -n 's/^[[:space:]]*time="\([0-9.]*\)".*/\1/p' \
-    "$report" 2>/dev/null | head -1)" 'BEGIN { print a + b }')
-  restarts+=("$(grep -c . "$restart_log" || true)")
+  suites_wall=$((SECONDS - suites_started))
+  restarts+=("$(grep -c . "$logs/$preset.restarts" || true)")
+}
+# A build's one line; true when it succeeded. A failed build shows its log whole, and fails the
+# whole run once the suites already running have ended; its suites do not start.
+build_failures=()
+end_build() {
+  local what=$1 log=$2 name=$3 status
+  status=$(cat "$logs/$name.status")
+  if [ "$status" -ne 0 ]; then
+    echo "$what... failed (exit code $status); $log holds:"
+    cat "$log"
+    build_failures+=("	($what: exit code $status)")
+    return 1
+  fi
+  echo "$what... done in $(cat "$logs/$name.wall") s; log: $log"
 }
 
-if [ "$instkit_route" = i686 ]; then
-  run_suite "i686 build, 32-bit prefix" release
-  run_suite "i686 build, 64-bit prefix (WoW64)" release-wow64
-fi
-# The x86_64 suite also examines the shipped 32-bit programs of build/release.
-echo
-instkit_step "== Building the x86_64 tree (preset debug-x64)" build/test-build-debug-x64.log \
-  build_x64
-run_suite "x86_64 build, 64-bit prefix" debug-x64
+instkit_step "== Building the shipped 32-bit programs (preset release)" \
+  build/test-build-release.log build_programs
+start build-release build/test-build-release.log build_release
+start build-x64 build/test-build-debug-x64.log build_x64
+while [ ${#job_of[@]} -gt 0 ]; do
+  ended=
+  wait -n -p ended "${!job_of[@]}" || true
+  name=${job_of[$ended]}
+  unset "job_of[$ended]"
+  case $name in
+  build-release)
+    if end_build "== Building the rest of the release tree (preset release)" \
+      build/test-build-release.log "$name" && [ "$instkit_route" = i686 ]; then
+      instkit_step "== Listing the release tree's tests" build/test-build-release.log list_tests ||
+        true # a test program that cannot list its tests fails its suites
+      echo "== Suites started: $(suite_label release), $(suite_label release-wow64)"
+      start_suite release
+      start_suite release-wow64
+    fi
+    ;;
+  build-x64)
+    if end_build "== Building the x86_64 tree (preset debug-x64)" \
+      build/test-build-debug-x64.log "$name"; then
+      echo "== Suite started: $(suite_label debug-x64)"
+      start_suite debug-x64
+    fi
+    ;;
+  suite-*) end_suite "${name#suite-}" ;;
+  esac
+done
 
 echo
 echo "== Summary (route $instkit_route, $instkit_route_why; $((SECONDS / 60)) min $((SECONDS % 60)) s in all)"
@@ -86,15 +158,23 @@ for i in "${!names[@]}"; do
     "child starts that Wine let die and the tests made again: ${restarts[$i]}"
   all=$((all + counts[i])) bad=$((bad + failures[i])) restarted=$((restarted + restarts[i]))
 done
+echo "   all suites, side by side: $suites_wall s from the first one's start to the last one's end;" \
+  "the whole run with set-up and builds: $((SECONDS / 60)) min $((SECONDS % 60)) s"
 echo
 if [ "$bad" -eq 0 ]; then percent=100; else percent=$(((all - bad) * 100 / (all > 0 ? all : 1))); fi
 echo "$percent% tests passed, $bad tests failed out of $all"
 echo
-echo "Total Test time (real) = $total_seconds sec"
+# The suites ran side by side: their real time is from the first one's start to the last one's end.
+echo "Total Test time (real) = $suites_wall sec"
 if [ "$bad" -ne 0 ]; then
   echo
   echo "The following tests FAILED:"
   printf '%s\n' "${failed_lines[@]}"
   echo "Errors while running CTest"
-  exit 1
 fi
+if [ ${#build_failures[@]} -ne 0 ]; then
+  echo
+  echo "The following builds FAILED:"
+  printf '%s\n' "${build_failures[@]}"
+fi
+[ "$bad" -eq 0 ] && [ ${#build_failures[@]} -eq 0 ]
