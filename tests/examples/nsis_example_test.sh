@@ -3,8 +3,8 @@
 # five shortcuts, pointing into the installed tree, and an Add/Remove Programs entry; a newer build
 # installed over it leaves exactly the new revision's five shortcuts; a silent uninstall puts the
 # Start menu, the disk and the registry entry back as they were. A newer build installed into
-# another folder (/D=) removes the installed copy first, wherever it is; an older one is refused
-# unless asked for; a non-administrator's run is refused. Then the wrong order: with relinfo.xml
+# another folder (/D=) removes the installed copy first, wherever it is, and stops when that
+# fails; an older one is refused unless asked for; a non-administrator's run is refused. Then the wrong order: with relinfo.xml
 # gone before remove_shortcuts runs, the uninstall leaves every shortcut behind.
 #   nsis_example_test.sh WINE_RUN ARCH PREFIX INSTALLER_18_1 INSTALLER_18_2 SHOW_SHORTCUTS
 #                        AS_NON_ADMIN
@@ -108,6 +108,21 @@ expect "shortcuts after the downgrade" "$(shortcuts)" "$(expected_shortcuts 18.1
 expect "uninstaller exit code, other folder" "$(uninstall "$elsewhere" "$elsewhere_win")" 0
 expect_same_files "drive C: after uninstalling from the other folder" "$before" "$(snapshot)"
 expect "Add/Remove Programs entry after uninstalling from the other folder" "$(arp_entry)" ""
+
+# The installed build's uninstaller fails (cut short, it fails its own integrity check): the newer
+# build stops with exit code 2 and leaves the installed one as it was.
+expect "install exit code, before a failing uninstaller" "$(run "install 18.1" "$installer_a" /S)" 0
+cp "$root/uninstall.exe" "$scratch/whole-uninstall.exe"
+head -c "$(($(stat -c %s "$scratch/whole-uninstall.exe") / 2))" "$scratch/whole-uninstall.exe" \
+  >"$root/uninstall.exe"
+expect "upgrade exit code, the old uninstaller failing" \
+  "$(run "upgrade to 18.2, the old uninstaller failing" "$installer_b" /S)" 2
+expect "shortcuts after the failed upgrade" "$(shortcuts)" "$(expected_shortcuts 18.1)"
+expect "release file after the failed upgrade" "$(grep -o 'AppendRevision="[^"]*"' \
+  "$root/commonfiles/globalsettings/relinfo.xml")" 'AppendRevision="18.1"'
+cp "$scratch/whole-uninstall.exe" "$root/uninstall.exe"
+expect "uninstaller exit code, after the failed upgrade" "$(uninstall)" 0
+expect_same_files "drive C: after the failed upgrade and an uninstall" "$before" "$(snapshot)"
 
 # The wrong order: relinfo.xml deleted before remove_shortcuts runs.
 expect "second installer exit code" "$(run "install 18.1" "$installer_a" /S)" 0
