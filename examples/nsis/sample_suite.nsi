@@ -8,23 +8,42 @@
 ;            -DOUTFILE=path sample_suite.nsi
 ;                                      another build, or the programs from elsewhere
 ;
-; Both the installer and its uninstaller run silently with /S. The uninstaller copies itself to a
-; temporary folder, starts the copy and returns at once; to wait for an uninstall (a new version's
-; installer removing the old one, as below), copy uninstall.exe to a temporary folder yourself and
-; run the copy with "_?=<install folder>" as its last argument, unquoted: ExecWait then waits.
+; Both the installer and its uninstaller run silently with /S; /D=<folder> (last, unquoted) picks
+; the install folder. The uninstaller copies itself to a temporary folder, starts the copy and
+; returns at once; to wait for an uninstall (a new version's installer removing the old one, as
+; below), copy uninstall.exe to a temporary folder yourself and run the copy with
+; "_?=<install folder>" as its last argument, unquoted: ExecWait then waits.
 ;
-; A newer build installs over an older one in place: it finds the install folder in the
-; Add/Remove Programs entry, runs the old build's uninstaller silently and waits for it, then
-; installs. The old uninstaller's remove_shortcuts must run while the old relinfo.xml is still
-; there: every shortcut's name ends in the revision read from it, so once the new relinfo.xml is
-; in place the old shortcuts are never found again.
+; Upgrades. A build finds the installed one, wherever it is, by the install folder and version in
+; the Add/Remove Programs entry. It runs that build's uninstaller silently, waits for it and
+; checks its exit code, then installs, into whatever folder the user picked: installing beside
+; the old copy instead would leave it, and its shortcuts, with no entry to remove them by. The old
+; uninstaller's remove_shortcuts must run while the old relinfo.xml is still there: every
+; shortcut's name ends in the revision read from it, so once the new relinfo.xml is in place the
+; old shortcuts are never found again. When the old uninstall fails, nothing is installed.
+; A build older than the installed one refuses to install (exit code 1638 when silent) unless run
+; with /ALLOWDOWNGRADE; a build of the same version replaces the installed one.
+;
+; Exit codes: 0 installed; 740 not run by an administrator; 1638 a newer build is installed;
+; 2 cancelled, or the installed build could not be removed.
 
 Unicode true
-; The programs use the all-users Start menu when they run elevated and the user's own otherwise,
-; and the remover only finds what the same kind of run wrote: install and uninstall both elevated.
+; The account. The programs are for per-machine installs: they use the all-users Start menu when
+; they run elevated and the user's own otherwise, and the remover only finds what the same kind of
+; run wrote, so the installer and the uninstaller both run elevated. RequestExecutionLevel admin
+; asks for that, but Windows grants it only where UAC is on: with UAC off, a standard user's run
+; starts unelevated and would write shortcuts into that user's own Start menu, where an
+; administrator's uninstall never looks. So both also refuse to run for anyone who is not an
+; administrator (.onInit, un.onInit below).
+; A per-user installer (RequestExecutionLevel user) does not run the programs "as the user" for
+; every user: both ask for the highest rights available, so an administrator's start of them from
+; an unelevated installer fails with ERROR_ELEVATION_REQUIRED (740) and no shortcut is made; only
+; a standard user's run works, into that user's own Start menu.
 RequestExecutionLevel admin
 
 !include LogicLib.nsh
+!include FileFunc.nsh
+!include WordFunc.nsh
 
 ; The suite's version: in the installer's name, its file name and its Add/Remove Programs entry.
 !ifndef VERSION
@@ -80,15 +99,69 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; The folder of the installed build (from its Add/Remove Programs entry), or empty.
+Var InstalledFolder
+
+; Refuses to go on for anyone who is not an administrator (see RequestExecutionLevel above):
+; exit code 740, ERROR_ELEVATION_REQUIRED.
+!macro REQUIRE_ADMINISTRATOR
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "admin"
+    MessageBox MB_ICONSTOP "Vortasim is installed and removed for all users: run this as an administrator." /SD IDOK
+    SetErrorLevel 740
+    Quit
+  ${EndIf}
+!macroend
+
+Function .onInit
+  !insertmacro REQUIRE_ADMINISTRATOR
+  ReadRegStr $InstalledFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${If} $InstalledFolder != ""
+  ${AndIf} $1 != ""
+    ${VersionCompare} "$1" "${VERSION}" $2
+    ${If} $2 == 1
+      ${GetParameters} $3
+      ClearErrors
+      ${GetOptions} $3 "/ALLOWDOWNGRADE" $4
+      ${If} ${Errors}
+        MessageBox MB_ICONSTOP "Vortasim $1, a newer build, is installed in $InstalledFolder. To replace it with ${VERSION}, run this installer with /ALLOWDOWNGRADE." /SD IDOK
+        SetErrorLevel 1638
+        Quit
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  !insertmacro REQUIRE_ADMINISTRATOR
+FunctionEnd
+
 Section "Vortasim"
-  ; An installed build in this folder goes first, by its own uninstaller, silently, and this
-  ; installer waits for it: see the top of this script. Installing over it without this leaves
-  ; its shortcuts behind beside the new ones.
-  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+  ; The installed build goes first, wherever it is, by its own uninstaller, silently, and this
+  ; installer waits for it: see the top of this script. An entry-less copy in the chosen folder
+  ; (its entry lost) goes the same way.
+  ${If} $InstalledFolder == ""
+  ${AndIf} ${FileExists} "$INSTDIR\uninstall.exe"
+    StrCpy $InstalledFolder $INSTDIR
+  ${EndIf}
+  ${If} $InstalledFolder != ""
+  ${AndIf} ${FileExists} "$InstalledFolder\uninstall.exe"
     InitPluginsDir
-    CopyFiles /SILENT "$INSTDIR\uninstall.exe" "$PLUGINSDIR\old-uninstall.exe"
-    ExecWait '"$PLUGINSDIR\old-uninstall.exe" /S _?=$INSTDIR'
+    CopyFiles /SILENT "$InstalledFolder\uninstall.exe" "$PLUGINSDIR\old-uninstall.exe"
+    ClearErrors
+    ExecWait '"$PLUGINSDIR\old-uninstall.exe" /S _?=$InstalledFolder' $0
+    ${If} ${Errors}
+      StrCpy $0 "not started"
+    ${EndIf}
     Delete "$PLUGINSDIR\old-uninstall.exe"
+    ${If} $0 != 0
+      DetailPrint "The installed Vortasim in $InstalledFolder could not be removed ($0): nothing was installed."
+      MessageBox MB_ICONSTOP "The installed Vortasim in $InstalledFolder could not be removed ($0): nothing was installed." /SD IDOK
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
   ${EndIf}
 
   ; First every file of the suite, release file included...
@@ -108,8 +181,12 @@ Section "Vortasim"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
   ; ...then the shortcuts. add_shortcuts shows nothing and always exits with 0, so its exit code
-  ; says nothing: do not branch on it.
+  ; says nothing: do not branch on it. Only a start that failed (the error flag) is worth a line.
+  ClearErrors
   ExecWait '"$INSTDIR\${PROGRAMS_DIR}\add_shortcuts.exe"'
+  ${If} ${Errors}
+    DetailPrint "add_shortcuts.exe could not be started: no Start-menu shortcuts were made."
+  ${EndIf}
 SectionEnd
 
 Section "Uninstall"
@@ -120,7 +197,11 @@ Section "Uninstall"
   ; Shortcuts first, while relinfo.xml is still in place: remove_shortcuts reads the Start-menu
   ; folder name and the revision from it to know what to delete. An uninstaller that deletes
   ; relinfo.xml first leaves every shortcut behind.
+  ClearErrors
   ExecWait '"$INSTDIR\${PROGRAMS_DIR}\remove_shortcuts.exe"'
+  ${If} ${Errors}
+    DetailPrint "remove_shortcuts.exe could not be started: the Start-menu shortcuts stay."
+  ${EndIf}
 
   ; Then the files, and the folders only when they are empty (never RMDir /r "$INSTDIR": the user
   ; may have chosen a folder that holds other things).

@@ -358,9 +358,47 @@ int RemoveProgramShortcutLocalRevision(const wchar_t* subfolder, const wchar_t* 
     return RemoveProgramShortcut(subfolder, title, revision.get());
 }
 
+namespace {
+
+// Deletes the file at `path` that DeleteFileW refused because it is marked read-only: a shortcut
+// that a profile tool or the user marked so. Only a plain file with that attribute and a single
+// name is touched: the path is opened without following a reparse point and never as a folder,
+// and the attribute is cleared and the file deleted through that one handle, so no other file
+// (a link's target, another name of the same file, whatever the path names by then) is changed.
+// Should the deletion fail, the attribute is put back.
+BOOL DeleteReadOnlyFile(const wchar_t* path) {
+    UniqueHandle file = OwnHandle(
+        CreateFileW(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return FALSE;
+    BY_HANDLE_FILE_INFORMATION facts = {};
+    if (!GetFileInformationByHandle(file.get(), &facts)) return FALSE;
+    const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((facts.dwFileAttributes & refused) || !(facts.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ||
+        facts.nNumberOfLinks != 1) {
+        return FALSE;
+    }
+    FILE_BASIC_INFO basic = {};  // zero times: left as they are
+    basic.FileAttributes = facts.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) return FALSE;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                   sizeof disposition)) {
+        return TRUE;  // gone once the handle closes
+    }
+    basic.FileAttributes = facts.dwFileAttributes;
+    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+    return FALSE;
+}
+
+}  // namespace
+
 HRESULT DeleteFileBothForms(const wchar_t* path) {
     WideBufferPtr quoted(JoinStrings(3, L"\"", path, L"\""));
     BOOL plain = DeleteFileW(path);
+    if (!plain && GetLastError() == ERROR_ACCESS_DENIED) plain = DeleteReadOnlyFile(path);
     BOOL inQuotes = DeleteFileW(quoted.get());
     return (plain || inQuotes) ? S_OK : E_FAIL;
 }

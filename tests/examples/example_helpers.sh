@@ -70,13 +70,14 @@ shortcuts() {
     }' |
     sort
 }
-# expected_shortcuts REVISION: what shortcuts prints for the suite's five shortcuts of REVISION,
-# in the Start-menu folder "Vortasim REVISION".
+# expected_shortcuts REVISION [ROOT_WIN]: what shortcuts prints for the suite's five shortcuts of
+# REVISION, in the Start-menu folder "Vortasim REVISION", for the suite installed in ROOT_WIN
+# (root_win when not given).
 expected_shortcuts() {
   local entry
   for entry in "Vortasim Product Launcher:vxstart" "Vortasim:vxstart" \
     "Utilities\\Motion:vxmotion" "Utilities\\Plotview:vxplot" "Utilities\\KLD_ADMIN:KLD_ADMIN"; do
     printf 'Vortasim %s\\%s %s.lnk -> %s\\KELDA\\bin\\winx64\\%s.exe\n' "$1" "${entry%%:*}" "$1" \
-      "$root_win" "${entry##*:}"
+      "${2:-$root_win}" "${entry##*:}"
   done | sort
 }

@@ -226,6 +226,43 @@ TEST_F(InstallTreeTest, FilesOfTheUsersKeepTheirFolders) {
     EXPECT_TRUE(ListTree(commonPrograms_).empty());
 }
 
+TEST_F(InstallTreeTest, ReadOnlyShortcutsAreRemovedAndNothingElseIsTouched) {
+    Stage(kRelinfo);
+    const std::wstring suite = commonPrograms_ + L"\\Vortasim 18";
+    auto readOnly = [](const std::wstring& path) {
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    };
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    for (const Expected& shortcut : kShortcuts) {
+        ASSERT_TRUE(
+            SetFileAttributesW((suite + L"\\" + shortcut.file).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    // A read-only file of the user's keeps its attribute and its folder.
+    WriteBytes(suite + L"\\Mine.lnk", "x");
+    ASSERT_TRUE(SetFileAttributesW((suite + L"\\Mine.lnk").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_EQ(ListTree(commonPrograms_),
+              (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Mine.lnk"}));
+    EXPECT_TRUE(readOnly(suite + L"\\Mine.lnk"));
+
+    // Under a shortcut's name, a read-only folder, and a read-only shortcut with a second name
+    // elsewhere (clearing the attribute would change that file too): both stay as they are.
+    EXPECT_EQ(Run(L"add_shortcuts"), 0u);
+    const std::wstring launcher = suite + L"\\Vortasim Product Launcher 18.1.lnk";
+    const std::wstring otherName = scratch_ + L"\\pinned.lnk";
+    ASSERT_TRUE(CreateHardLinkW(otherName.c_str(), launcher.c_str(), nullptr));
+    ASSERT_TRUE(SetFileAttributesW(launcher.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::wstring motion = suite + L"\\Utilities\\Motion 18.1.lnk";
+    ASSERT_TRUE(DeleteFileW(motion.c_str()));
+    MakeDirs(motion);
+    SetFileAttributesW(motion.c_str(), FILE_ATTRIBUTE_READONLY);  // Wine keeps no such attribute
+    EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
+    EXPECT_TRUE(readOnly(launcher));
+    EXPECT_TRUE(readOnly(otherName));
+    EXPECT_TRUE(DirExists(motion));
+}
+
 TEST_F(InstallTreeTest, RemovalKeepsToTheProgramsFolderOfTheUsersRights) {
     Stage(kRelinfo);
     HANDLE token = MakeNonAdminToken();

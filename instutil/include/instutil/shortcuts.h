@@ -86,7 +86,9 @@ int RemoveProgramShortcutNoRevision(const wchar_t* subfolder, const wchar_t* tit
 int RemoveProgramShortcutLocalRevision(const wchar_t* subfolder, const wchar_t* title);
 
 // Deletes the file named by `path` and the one named by `path` in double quotes. 0 when at
-// least one deletion succeeded, E_FAIL when both failed.
+// least one deletion succeeded, E_FAIL when both failed. A plain file at `path` that cannot be
+// deleted only because it is marked read-only loses that attribute and is deleted; nothing else
+// (a folder, a reparse point, a file with further names) is changed.
 HRESULT DeleteFileBothForms(const wchar_t* path);
 
 // Removes the directory `path` when the shell lists no non-folder item in it (hidden items and
