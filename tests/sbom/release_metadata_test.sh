@@ -50,8 +50,12 @@ verdict=$(validate "$scratch/faulty.cdx.json") && status=0 || status=$?
 echo "$verdict"
 expect "the validator rejects an SBOM with a schema fault" "$status" 1
 
-# The hashes and the listing against the archive's files, and the link maps against the SBOM and
-# the notices.
+hashes=$(/usr/bin/python3 "$top/scripts/check_sbom_files.py" "$root/$name.cdx.json" "$root") &&
+  status=0 || status=$?
+echo "$hashes"
+expect "the SBOM lists every shipped file with its hashes" "$status" 0
+expect "files whose hashes were checked" "$(echo "$hashes" | grep -c 'as in the SBOM')" 4
+# The link maps against the SBOM and the notices.
 findings=$(/usr/bin/python3 "$top/tests/sbom/check_sbom_truth.py" "$root" "$name.cdx.json" "$build" 2>&1) && status=0 || status=$?
 echo "$findings"
 expect "the SBOM and the notices hold for the archive and the link maps" "$status" 0
