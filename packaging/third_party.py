@@ -116,7 +116,7 @@ def part_of(path, package):
         return "libstdc++"
     if name in ("libpthread.a", "libwinpthread.a"):
         return "winpthreads"
-    if re.fullmatch(r"mingw-w64-[a-z0-9_]+-dev", package):
+    if re.fullmatch(r"mingw-w64-[a-z0-9_-]+-dev", package):
         return "mingw-w64-crt"
     fail(f"{name} (package {package}) is linked into a program, and no notice is known for it: "
          "add its part to packaging/third_party.py")
