@@ -37,7 +37,8 @@ for relative in sorted(set(listed) | shipped):
     wrong = [alg for alg, digest in (("SHA-256", hashlib.sha256), ("SHA-512", hashlib.sha512))
              if hashes.get(alg) != digest(content).hexdigest()]
     if wrong:
-        print(f"{relative}: the SBOM's {' and '.join(wrong)} DIFFER from the file's")
+        verb = "DIFFERS" if len(wrong) == 1 else "DIFFER"
+        print(f"{relative}: the SBOM's {' and '.join(wrong)} {verb} from the file's")
         status = 1
     else:
         print(f"{relative}: SHA-256 and SHA-512 as in the SBOM")
