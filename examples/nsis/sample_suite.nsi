@@ -58,6 +58,14 @@ RequestExecutionLevel admin
 !ifndef RELINFO
   !define RELINFO "relinfo.xml"
 !endif
+; instkit's license and the notices of the runtime parts linked into the programs, which go
+; wherever the programs go.
+!ifndef INSTKIT_LICENSE
+  !define INSTKIT_LICENSE "..\..\LICENSE"
+!endif
+!ifndef INSTKIT_NOTICES
+  !define INSTKIT_NOTICES "..\..\THIRD-PARTY-NOTICES.txt"
+!endif
 !ifndef OUTFILE
   !define OUTFILE "Vortasim-${VERSION}-setup.exe"
 !endif
@@ -170,6 +178,8 @@ Section "Vortasim"
   SetOutPath "$INSTDIR\${PROGRAMS_DIR}"
   File "/oname=add_shortcuts.exe" "${ADD_SHORTCUTS}"
   File "/oname=remove_shortcuts.exe" "${REMOVE_SHORTCUTS}"
+  File "/oname=instkit-LICENSE.txt" "${INSTKIT_LICENSE}"
+  File "/oname=instkit-THIRD-PARTY-NOTICES.txt" "${INSTKIT_NOTICES}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vortasim ${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -208,6 +218,8 @@ Section "Uninstall"
   Delete "$INSTDIR\${RELINFO_DIR}\relinfo.xml"
   Delete "$INSTDIR\${PROGRAMS_DIR}\add_shortcuts.exe"
   Delete "$INSTDIR\${PROGRAMS_DIR}\remove_shortcuts.exe"
+  Delete "$INSTDIR\${PROGRAMS_DIR}\instkit-LICENSE.txt"
+  Delete "$INSTDIR\${PROGRAMS_DIR}\instkit-THIRD-PARTY-NOTICES.txt"
   Delete "$INSTDIR\uninstall.exe"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   RMDir "$INSTDIR\${RELINFO_DIR}"

@@ -94,7 +94,7 @@ add_shortcuts.exe: REMOVE<>\"ALL\""
 before=$(snapshot)
 expect "install exit code" "$(run "install 18.1" msiexec /i "$scratch_win\\a.msi" /qn)" 0
 expect "installed files" "$(installed_files)" \
-  "$(printf '%s ' ./KELDA/bin/winx64/installer/{add,remove}_shortcuts.exe \
+  "$(printf '%s ' ./KELDA/bin/winx64/installer/{add_shortcuts.exe,instkit-{LICENSE,THIRD-PARTY-NOTICES}.txt,remove_shortcuts.exe} \
     ./commonfiles/globalsettings/relinfo.xml)"
 expect "shortcuts after install" "$(shortcuts)" "$(expected_shortcuts 18.1)"
 

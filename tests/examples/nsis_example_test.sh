@@ -56,7 +56,7 @@ expected_arp_entry() {
 before=$(snapshot)
 expect "installer exit code" "$(run "install 18.1" "$installer_a" /S)" 0
 expect "installed files" "$(installed_files)" \
-  "$(printf '%s ' ./KELDA/bin/winx64/installer/{add,remove}_shortcuts.exe \
+  "$(printf '%s ' ./KELDA/bin/winx64/installer/{add_shortcuts.exe,instkit-{LICENSE,THIRD-PARTY-NOTICES}.txt,remove_shortcuts.exe} \
     ./commonfiles/globalsettings/relinfo.xml ./uninstall.exe)"
 expect "shortcuts after install" "$(shortcuts)" "$(expected_shortcuts 18.1)"
 expect "Add/Remove Programs entry after install" "$(arp_entry)" "$(expected_arp_entry 18.1)"

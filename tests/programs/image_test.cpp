@@ -175,5 +175,6 @@ TEST(ProgramImage, CarriesAVersionResource) {
         EXPECT_EQ(text(L"OriginalFilename"), program.file);
         EXPECT_EQ(text(L"FileDescription"), program.description);
         EXPECT_EQ(text(L"ProductName"), L"instkit");
+        EXPECT_EQ(text(L"LegalCopyright"), L"Copyright (c) 2026 the instkit authors");
     }
 }

@@ -91,6 +91,7 @@ if [ -n "$makensis" ]; then
     -DADD_SHORTCUTS="$scratch/programs/add_shortcuts/add_shortcuts.exe" \
     -DREMOVE_SHORTCUTS="$scratch/programs/remove_shortcuts/remove_shortcuts.exe" \
     -DRELINFO="$top/examples/nsis/relinfo.xml" -DOUTFILE="$scratch/Vortasim-18.1-setup.exe" \
+    -DINSTKIT_LICENSE="$top/LICENSE" -DINSTKIT_NOTICES="$build/packaging/THIRD-PARTY-NOTICES.txt" \
     "$top/examples/nsis/sample_suite.nsi" >makensis.log 2>&1 || cat makensis.log
   expect "uninstaller and installer signed by the SIGN hook" "$(grep -c ': signed (' makensis.log)" 2
   expect "the example installer verified against the authority" \
