@@ -55,9 +55,11 @@ expected_arp_entry() {
 
 before=$(snapshot)
 expect "installer exit code" "$(run "install 18.1" "$installer_a" /S)" 0
-expect "installed files" "$(installed_files)" \
-  "$(printf '%s ' ./KELDA/bin/winx64/installer/{add_shortcuts.exe,instkit-{LICENSE,THIRD-PARTY-NOTICES}.txt,remove_shortcuts.exe} \
-    ./commonfiles/globalsettings/relinfo.xml ./uninstall.exe)"
+# What the installer puts on disk, wherever it installs.
+expected_files=$(printf '%s ' \
+  ./KELDA/bin/winx64/installer/{add_shortcuts.exe,instkit-{LICENSE,THIRD-PARTY-NOTICES}.txt,remove_shortcuts.exe} \
+  ./commonfiles/globalsettings/relinfo.xml ./uninstall.exe)
+expect "installed files" "$(installed_files)" "$expected_files"
 expect "shortcuts after install" "$(shortcuts)" "$(expected_shortcuts 18.1)"
 expect "Add/Remove Programs entry after install" "$(arp_entry)" "$(expected_arp_entry 18.1)"
 
@@ -88,9 +90,7 @@ expect "upgrade into another folder exit code" \
   "$(run "upgrade to 18.2 into another folder" "$installer_b" /S "/D=$elsewhere_win")" 0
 expect "first folder after the upgrade elsewhere" "$([ -e "$root" ] && echo present || echo gone)" \
   gone
-expect "installed files elsewhere" "$(root=$elsewhere installed_files)" \
-  "$(printf '%s ' ./KELDA/bin/winx64/installer/{add,remove}_shortcuts.exe \
-    ./commonfiles/globalsettings/relinfo.xml ./uninstall.exe)"
+expect "installed files elsewhere" "$(root=$elsewhere installed_files)" "$expected_files"
 expect "shortcuts after the upgrade elsewhere" "$(shortcuts)" \
   "$(expected_shortcuts 18.2 "$elsewhere_win")"
 expect "Add/Remove Programs entry after the upgrade elsewhere" "$(arp_entry)" \
