@@ -4,6 +4,8 @@
 
 #include <winioctl.h>
 
+#include <functional>
+
 #include <nlohmann/json.hpp>
 
 #include "instutil/shortcuts.h"
@@ -25,7 +27,8 @@ size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
-// Every file and folder below `root` with its attributes, last write time and bytes.
+// Every file and folder below `root` with its attributes, last write time, size and a hash of
+// its bytes.
 std::vector<std::string> Snapshot(const std::wstring& root) {
     std::vector<std::string> entries;
     for (const std::wstring& relative : ListTree(root)) {
@@ -35,7 +38,11 @@ std::vector<std::string> Snapshot(const std::wstring& root) {
         std::string entry = Narrow(relative) + "|" + std::to_string(data.dwFileAttributes) + "|" +
                             std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" +
                             std::to_string(data.ftLastWriteTime.dwLowDateTime);
-        if (relative.back() != L'\\') entry += "|" + ReadBytes(path);
+        if (relative.back() != L'\\') {
+            std::string bytes = ReadBytes(path);
+            entry += "|" + std::to_string(bytes.size()) + "|" +
+                     std::to_string(std::hash<std::string>()(bytes));
+        }
         entries.push_back(entry);
     }
     return entries;

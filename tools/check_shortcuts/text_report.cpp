@@ -306,7 +306,9 @@ std::wstring TextReport(const Report& report) {
             continue;
         }
         if (folder.shortcuts.empty()) {
-            out += L"  (not checked: the programs write nothing)\n";
+            out += report.releaseRead || report.releaseFile.empty()
+                       ? L"  (not checked: the programs write nothing)\n"
+                       : L"  (not checked: relinfo.xml was not read)\n";
             continue;
         }
         for (const ShortcutCheck& shortcut : folder.shortcuts) {
