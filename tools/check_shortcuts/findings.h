@@ -64,6 +64,7 @@ struct Leftover {
     LeftoverKind kind;
     std::wstring folder;    // the suite folder name it lies under (shortcuts)
     std::wstring revision;  // the revision its name carries (shortcuts)
+    bool counts = false;    // counted as a problem: a suite shortcut judged against known values
 };
 
 enum class ProblemKind {

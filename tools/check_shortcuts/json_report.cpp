@@ -202,7 +202,7 @@ std::wstring JsonReport(const Report& report) {
                L", \"kind\": \"" + LeftoverName(leftover.kind) + L"\", \"folderName\": " +
                TextOrNull(shortcut, leftover.folder) + L", \"revision\": " +
                TextOrNull(shortcut, leftover.revision) + L", \"countsAsProblem\": " +
-               Bool(shortcut) + L", \"why\": " + Text(LeftoverText(leftover, false)) + L"}";
+               Bool(leftover.counts) + L", \"why\": " + Text(LeftoverText(leftover, false)) + L"}";
     }
     out += report.leftovers.empty() ? L"]" : L"\n  ]";
     out += L",\n  \"leftoverSearchCut\": " + Bool(report.searchCut) + L",\n  \"notes\": [";

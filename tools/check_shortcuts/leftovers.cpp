@@ -162,8 +162,11 @@ void FindLeftovers(Report* report) {
             leftover.kind = KindOf(*report, leftover.folder, leftover.revision, blankName);
             if (report->writes && leftover.kind == LeftoverKind::kFound) continue;
             leftover.path = folder.path + L"\\" + relative;
+            // Values refused: remove_shortcuts deletes nothing, so every suite shortcut stays.
+            // Values unknown (relinfo.xml not read): nothing can be said of it.
+            leftover.counts = report->releaseRead;
             report->leftovers.push_back(leftover);
-            ++shortcuts;
+            if (leftover.counts) ++shortcuts;
         }
         // The outermost of nested empty folders stands for them all.
         for (const std::wstring& relative : scan.emptyFolders) {
@@ -173,8 +176,8 @@ void FindLeftovers(Report* report) {
                                   StartsWithNoCase(relative, other + L"\\"));
             }
             if (!inner) {
-                report->leftovers.push_back(
-                    {folder.path + L"\\" + relative + L"\\", LeftoverKind::kEmptyFolder, L"", L""});
+                report->leftovers.push_back({folder.path + L"\\" + relative + L"\\",
+                                             LeftoverKind::kEmptyFolder, L"", L"", false});
                 ++emptyFolders;
             }
         }

@@ -115,7 +115,8 @@ std::wstring LeftoverText(const Leftover& leftover, bool forPerson) {
             return L"the name earlier releases gave a shortcut without a revision";
         case LeftoverKind::kFound:
             return L"folder " + style.Quoted(leftover.folder) + L", revision " +
-                   style.Quoted(leftover.revision);
+                   style.Quoted(leftover.revision) +
+                   (leftover.counts ? L"" : L" (not judged: relinfo.xml was not read)");
         case LeftoverKind::kEmptyFolder:
             return L"a folder of the suite's shape without files (it may be another program's)";
     }
