@@ -146,8 +146,11 @@ std::wstring Value(const Report& report, const ValueCheck& value, bool revision)
     return out + L", \"rule\": " + TextOrNull(!rule.empty(), rule) + L"}";
 }
 
+// A field under its JSON key: its name in camelCase.
 std::wstring Field(const FieldCheck& field) {
-    return Text(field.name) + L": {\"actual\": " + Text(field.actual) + L", \"expected\": " +
+    std::wstring key = field.name;
+    if (key == L"working directory") key = L"workingDirectory";
+    return Text(key) + L": {\"actual\": " + Text(field.actual) + L", \"expected\": " +
            Text(field.expected) + L", \"match\": \"" + MatchName(field.match) + L"\"}";
 }
 
