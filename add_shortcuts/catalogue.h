@@ -1,6 +1,12 @@
 // The suite's shortcuts as add_shortcuts creates them, and where their targets and icon lie below
-// the install root. The support tool check_shortcuts looks for the same names and targets.
+// the install root. remove_shortcuts composes its subfolders here too, and the support tool
+// check_shortcuts takes the same names, compositions and fields from here.
 #pragma once
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "instutil/paths.h"
 
 struct CatalogueEntry {
     const wchar_t* title;
@@ -24,3 +30,26 @@ constexpr wchar_t kPlatformDirectory[] = L"winx64\\";
 constexpr wchar_t kIconFile[] = L"\\commonfiles\\images\\VxHub2_iconSet.ico";
 // Left for the shell to expand when the shortcut starts.
 constexpr wchar_t kWorkingDirectory[] = L"%HOMEDRIVE%%HOMEPATH%";
+// The subfolder that holds the utilities, below the suite's folder.
+constexpr wchar_t kUtilitiesName[] = L"Utilities";
+
+// The folder the shortcuts' targets lie in: the install root without a trailing backslash, then
+// "\KELDA\bin\winx64\". Caller frees the result with FreeAndClear.
+inline WideBuffer ComposeTargetDirectory(const wchar_t* root) {
+    WideBuffer rootCopy = JoinStrings(1, root);
+    PathRemoveBackslashW(rootCopy);
+    WideBuffer targetDirectory = JoinStrings(3, rootCopy, kBinDirectory, kPlatformDirectory);
+    FreeAndClear(&rootCopy);
+    return targetDirectory;
+}
+
+// The shortcuts' icon file below the install root. Caller frees the result with FreeAndClear.
+inline WideBuffer ComposeIconFile(const wchar_t* root) {
+    return JoinStrings(2, root, kIconFile);
+}
+
+// The Start-menu subfolder of an entry: "\" + folder name + the entry's tail ("\" or
+// "\Utilities\"). Caller frees the result with FreeAndClear.
+inline WideBuffer ComposeSubfolder(const wchar_t* folder, const wchar_t* subfolderTail) {
+    return JoinStrings(3, L"\\", folder, subfolderTail);
+}

@@ -1,7 +1,6 @@
 // add_shortcuts: creates the suite's Start-menu shortcuts once its files are on disk.
 // Takes no arguments, opens no window, reports nothing and always exits with 0.
 #include <windows.h>
-#include <shlwapi.h>
 
 #include "instutil/dll_search.h"
 #include "instutil/paths.h"
@@ -12,12 +11,9 @@
 namespace {
 
 int AddCatalogueEntry(const CatalogueEntry& entry, const wchar_t* root, const wchar_t* folder) {
-    WideBuffer rootCopy = JoinStrings(1, root);
-    PathRemoveBackslashW(rootCopy);
-    WideBuffer targetDirectory = JoinStrings(3, rootCopy, kBinDirectory, kPlatformDirectory);
-    FreeAndClear(&rootCopy);
-    WideBuffer iconFile = JoinStrings(2, root, kIconFile);
-    WideBuffer subfolder = JoinStrings(3, L"\\", folder, entry.subfolderTail);
+    WideBuffer targetDirectory = ComposeTargetDirectory(root);
+    WideBuffer iconFile = ComposeIconFile(root);
+    WideBuffer subfolder = ComposeSubfolder(folder, entry.subfolderTail);
 
     AddProgramShortcutGlobalRevision(targetDirectory, entry.executable, entry.arguments, iconFile,
                                      kWorkingDirectory, subfolder, entry.title, entry.description,

@@ -2,6 +2,9 @@
 // shortcuts by the same names.
 #pragma once
 
+// The subfolder compositions, shared with the installer.
+#include "../add_shortcuts/catalogue.h"
+
 struct RemovalEntry {
     const wchar_t* title;
     const wchar_t* subfolderTail;  // follows "\<folder>"
@@ -17,3 +20,9 @@ constexpr RemovalEntry kRemovalCatalogue[] = {
     {L"Plotview Site Information", L"\\Utilities\\"},
     {L"KLD_ADMIN", L"\\Utilities\\"},
 };
+
+// The Utilities folder examined after the deletions: "\" + folder name + "\Utilities", no
+// trailing backslash. Caller frees the result with FreeAndClear.
+inline WideBuffer ComposeUtilitiesFolder(const wchar_t* folder) {
+    return JoinStrings(3, L"\\", folder, L"\\Utilities");
+}

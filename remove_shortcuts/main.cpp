@@ -12,7 +12,7 @@
 namespace {
 
 int RemoveCatalogueEntry(const RemovalEntry& entry, const wchar_t* folder) {
-    WideBuffer subfolder = JoinStrings(3, L"\\", folder, entry.subfolderTail);
+    WideBuffer subfolder = ComposeSubfolder(folder, entry.subfolderTail);
     RemoveProgramShortcutGlobalRevision(subfolder, entry.title);
     FreeAndClear(&subfolder);
     return 0;
@@ -29,7 +29,7 @@ int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
     if (root[0] && IsSafeFolderName(folder)) {
         for (const RemovalEntry& entry : kRemovalCatalogue) RemoveCatalogueEntry(entry, folder);
         // Utilities first, so that an emptied Utilities no longer holds up the suite's folder.
-        WideBuffer utilities = JoinStrings(3, L"\\", folder, L"\\Utilities");
+        WideBuffer utilities = ComposeUtilitiesFolder(folder);
         RemoveProgramsSubfolder(utilities);
         FreeAndClear(&utilities);
         RemoveStartMenuFolder(folder);

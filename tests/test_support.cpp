@@ -340,35 +340,12 @@ void KernelImportPatch::Write(void* value) {
 
 ShortcutFields ReadShortcut(const std::wstring& path) {
     ShortcutFields fields;
-    CoInitialize(nullptr);
-    IShellLinkW* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link)))) {
-        return fields;
+    ReadShortcutFile(path.c_str(), &fields);
+    // Taken from the file's header (offset 0x3C): Wine's loader does not restore it.
+    std::string bytes = ReadBytes(path);
+    if (fields.loaded && bytes.size() >= 0x40) {
+        fields.showCommand = *reinterpret_cast<const int*>(bytes.data() + 0x3C);
     }
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-            wchar_t text[1024];
-            fields.loaded = true;
-            if (SUCCEEDED(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH))) fields.target = text;
-            if (SUCCEEDED(link->GetArguments(text, 1024))) fields.arguments = text;
-            if (SUCCEEDED(link->GetWorkingDirectory(text, 1024))) fields.workingDirectory = text;
-            if (SUCCEEDED(link->GetDescription(text, 1024))) fields.description = text;
-            int index = -1;
-            if (SUCCEEDED(link->GetIconLocation(text, 1024, &index))) {
-                fields.iconFile = text;
-                fields.iconIndex = index;
-            }
-            // Taken from the file's header (offset 0x3C): Wine's loader does not restore it.
-            std::string bytes = ReadBytes(path);
-            if (bytes.size() >= 0x40) {
-                fields.showCommand = *reinterpret_cast<const int*>(bytes.data() + 0x3C);
-            }
-        }
-        file->Release();
-    }
-    link->Release();
     return fields;
 }
 

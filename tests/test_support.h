@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "instutil/shortcuts.h"
+
 // A new, empty folder under %TEMP%\instkit-tests, unique to this process and call.
 std::wstring MakeScratchDir(const std::wstring& tag);
 // Deletes a folder with everything in it (hidden and read-only entries included).
@@ -85,17 +87,8 @@ private:
     void* original_ = nullptr;
 };
 
-// The fields of a .lnk file, read back through IShellLinkW.
-struct ShortcutFields {
-    bool loaded = false;
-    std::wstring target;
-    std::wstring arguments;
-    std::wstring workingDirectory;
-    std::wstring description;
-    std::wstring iconFile;
-    int iconIndex = -1;
-    int showCommand = -1;
-};
+// The fields of a .lnk file, read back through the library's shell-link reader, with the show
+// command taken from the file itself.
 ShortcutFields ReadShortcut(const std::wstring& path);
 
 // Points the per-user and the all-users Programs folders at scratch folders for the test and

@@ -3,10 +3,11 @@
 // and description. Prints UTF-8 to standard output; the demo runs it under Wine.
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <string>
+
+#include "instutil/shortcuts.h"
 
 namespace {
 
@@ -18,34 +19,14 @@ void Print(const std::wstring& text) {
 }
 
 void PrintShortcut(const std::wstring& path) {
-    IShellLinkW* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link)))) {
-        return;
-    }
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-        SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-        wchar_t text[1024];
-        int index = 0;
-        text[0] = L'\0';
-        link->GetPath(text, 1024, nullptr, SLGP_RAWPATH);
-        Print(L"      target:      " + std::wstring(text) + L"\n");
-        text[0] = L'\0';
-        link->GetArguments(text, 1024);
-        Print(L"      arguments:   " + std::wstring(text) + L"\n");
-        text[0] = L'\0';
-        link->GetWorkingDirectory(text, 1024);
-        Print(L"      working dir: " + std::wstring(text) + L"\n");
-        text[0] = L'\0';
-        link->GetIconLocation(text, 1024, &index);
-        Print(L"      icon:        " + std::wstring(text) + L"," + std::to_wstring(index) + L"\n");
-        text[0] = L'\0';
-        link->GetDescription(text, 1024);
-        Print(L"      description: " + std::wstring(text) + L"\n");
-    }
-    if (file) file->Release();
-    link->Release();
+    ShortcutFields fields;
+    if (FAILED(ReadShortcutFile(path.c_str(), &fields))) return;
+    Print(L"      target:      " + fields.target + L"\n");
+    Print(L"      arguments:   " + fields.arguments + L"\n");
+    Print(L"      working dir: " + fields.workingDirectory + L"\n");
+    Print(L"      icon:        " + fields.iconFile + L"," + std::to_wstring(fields.iconIndex) +
+          L"\n");
+    Print(L"      description: " + fields.description + L"\n");
 }
 
 void List(const std::wstring& folder, const std::wstring& indent) {

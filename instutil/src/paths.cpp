@@ -261,8 +261,7 @@ void ToUpperAscii(const wchar_t* source, wchar_t* destination) {
 }
 
 int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, DWORD capacity) {
-    wchar_t* out = (holder && *holder && capacity > 0) ? *holder : nullptr;
-    if (out) out[0] = L'\0';
+    if (holder && *holder && capacity > 0) (*holder)[0] = L'\0';
 
     if (!path || !path[0]) return 1;  // an unknown file
     BYTE* rawContent = nullptr;
@@ -273,9 +272,16 @@ int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, D
     ReadWholeFile(path, &rawContent, &size);
     BytesPtr content(rawContent);
     if (!content) return 1;
+    return FindReleaseValue(content.get(), size, key, holder, capacity);
+}
+
+int FindReleaseValue(const BYTE* text, DWORD size, const char* key, WideBuffer* holder,
+                     DWORD capacity) {
+    wchar_t* out = (holder && *holder && capacity > 0) ? *holder : nullptr;
+    if (out) out[0] = L'\0';
+    if (!text) return 1;
 
     // The key, then the first double quote after it and the next one.
-    const BYTE* text = content.get();
     long keyAt = FindBytes(text, size, key, strlen(key));
     if (keyAt < 0) return 1;
     const BYTE* open = static_cast<const BYTE*>(memchr(text + keyAt, '"', size - keyAt));

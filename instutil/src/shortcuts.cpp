@@ -19,6 +19,8 @@ constexpr wchar_t kShortcutExtension[] = L".lnk";
 constexpr DWORD kFolderScratchChars = MAX_PATH + 1;
 // RemoveStartMenuFolder composes its path in place in a buffer of this many units.
 constexpr size_t kStartMenuFolderChars = 520;
+// A shortcut field is read into this many units: the longest path or command line Windows takes.
+constexpr DWORD kShortcutFieldChars = 32768;
 
 void ReleaseInterface(IUnknown* unknown) {
     unknown->Release();
@@ -125,30 +127,69 @@ HRESULT ListFirstFile(const wchar_t* path, HRESULT* listing) {
 
 }  // namespace
 
-bool IsSafeSubfolder(const wchar_t* subfolder) {
-    if (!subfolder) return false;
+NameCheck CheckSubfolder(const wchar_t* subfolder) {
+    NameCheck check;
+    if (!subfolder) {
+        check.refusal = NameRefusal::kMissing;
+        return check;
+    }
     const wchar_t* component = subfolder;
     for (const wchar_t* c = subfolder;; ++c) {
         if (*c == L'\\' || *c == L'\0') {
-            if (IsDotComponent(component, c)) return false;
-            if (*c == L'\0') return true;
+            if (IsDotComponent(component, c)) {
+                check.refusal = NameRefusal::kDotComponent;
+                check.offset = static_cast<size_t>(component - subfolder);
+                check.length = static_cast<size_t>(c - component);
+                return check;
+            }
+            if (*c == L'\0') return check;
             component = c + 1;
         } else if (IsForbiddenPathChar(*c)) {
-            return false;
+            check.refusal = NameRefusal::kForbiddenChar;
+            check.character = *c;
+            check.offset = static_cast<size_t>(c - subfolder);
+            return check;
         }
     }
 }
 
+NameCheck CheckFolderName(const wchar_t* folderName) {
+    if (folderName && folderName[0] == L'\\') {
+        NameCheck check;
+        check.refusal = NameRefusal::kRooted;
+        check.character = L'\\';
+        return check;
+    }
+    return CheckSubfolder(folderName);
+}
+
+NameCheck CheckNamePart(const wchar_t* name) {
+    NameCheck check;
+    if (!name) {
+        check.refusal = NameRefusal::kMissing;
+        return check;
+    }
+    for (const wchar_t* c = name; *c; ++c) {
+        if (*c == L'\\' || IsForbiddenPathChar(*c)) {
+            check.refusal = NameRefusal::kForbiddenChar;
+            check.character = *c;
+            check.offset = static_cast<size_t>(c - name);
+            return check;
+        }
+    }
+    return check;
+}
+
+bool IsSafeSubfolder(const wchar_t* subfolder) {
+    return CheckSubfolder(subfolder).refusal == NameRefusal::kNone;
+}
+
 bool IsSafeFolderName(const wchar_t* folderName) {
-    return folderName && folderName[0] != L'\\' && IsSafeSubfolder(folderName);
+    return CheckFolderName(folderName).refusal == NameRefusal::kNone;
 }
 
 bool IsSafeNamePart(const wchar_t* name) {
-    if (!name) return false;
-    for (const wchar_t* c = name; *c; ++c) {
-        if (*c == L'\\' || IsForbiddenPathChar(*c)) return false;
-    }
-    return true;
+    return CheckNamePart(name).refusal == NameRefusal::kNone;
 }
 
 BOOL IsAdministrator() {
@@ -441,4 +482,39 @@ int RemoveStartMenuFolder(const wchar_t* folderName) {
     wmemcpy(path.get() + length + 1, folderName, nameLength + 1);
     RemoveFolderIfNoFiles(path.get());
     return 0;
+}
+
+HRESULT ReadShortcutFile(const wchar_t* path, ShortcutFields* fields) {
+    CoInitialize(nullptr);  // stays initialised for the rest of the process
+
+    IShellLinkW* rawLink = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&rawLink));
+    if (FAILED(hr)) return hr;
+    UniqueCom<IShellLinkW> link = OwnCom(rawLink);
+    IPersistFile* rawFile = nullptr;
+    hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&rawFile));
+    if (FAILED(hr)) return hr;
+    UniqueCom<IPersistFile> file = OwnCom(rawFile);
+    hr = file->Load(path, STGM_READ);
+    if (FAILED(hr)) return hr;
+    fields->loaded = true;
+
+    // Room for the longest text a field can hold; a field the shell cannot give reads as empty.
+    WideBufferPtr text(AllocWideBuffer(kShortcutFieldChars));
+    auto take = [&text](HRESULT result, std::wstring* field) {
+        *field = SUCCEEDED(result) ? text.get() : L"";
+        text[0] = L'\0';
+    };
+    const int capacity = static_cast<int>(kShortcutFieldChars);
+    take(link->GetPath(text.get(), capacity, nullptr, SLGP_RAWPATH), &fields->target);
+    take(link->GetArguments(text.get(), capacity), &fields->arguments);
+    take(link->GetWorkingDirectory(text.get(), capacity), &fields->workingDirectory);
+    take(link->GetDescription(text.get(), capacity), &fields->description);
+    int index = -1;
+    take(link->GetIconLocation(text.get(), capacity, &index), &fields->iconFile);
+    fields->iconIndex = index;
+    int show = -1;
+    if (SUCCEEDED(link->GetShowCmd(&show))) fields->showCommand = show;
+    return S_OK;
 }

@@ -198,6 +198,24 @@ TEST(NameChecks, EachRuleAcceptsAndRefusesWhatItMust) {
     for (const auto& row : rows) EXPECT_EQ(row.check(row.name), row.safe) << row.rule;
 }
 
+// The reason behind each refusal: the first fault from the name's start, and where it lies.
+TEST(NameChecks, ReasonsNameTheFirstFaultAndWhereItLies) {
+    NameCheck check = CheckFolderName(L"Vortasim\\a\\..\\b:c");
+    EXPECT_EQ(check.refusal, NameRefusal::kDotComponent);
+    EXPECT_EQ(check.offset, 11u);
+    EXPECT_EQ(check.length, 2u);
+    check = CheckFolderName(L"S\\x\x001B]0|x");
+    EXPECT_EQ(check.refusal, NameRefusal::kForbiddenChar);
+    EXPECT_EQ(check.character, L'\x001B');
+    EXPECT_EQ(check.offset, 3u);
+    EXPECT_EQ(CheckFolderName(L"\\\\server\\share").refusal, NameRefusal::kRooted);
+    EXPECT_EQ(CheckFolderName(nullptr).refusal, NameRefusal::kMissing);
+    check = CheckNamePart(L"18.1\\x");
+    EXPECT_EQ(check.refusal, NameRefusal::kForbiddenChar);
+    EXPECT_EQ(check.character, L'\\');
+    EXPECT_EQ(CheckSubfolder(L"\\Vortasim 18\\Utilities\\").refusal, NameRefusal::kNone);
+}
+
 TEST_F(ShortcutsTest, UnknownProgramsFolderWritesNothing) {
     // A Programs folder that names no existing folder cannot be fetched without creating it.
     WriteRegExpandString(HKEY_LOCAL_MACHINE,

@@ -109,6 +109,11 @@ extern const char kRevisionKey[];             // "startMenuShortcutAppendRevisio
 // `capacity` (as when the file grew since the size query). The buffer stays the caller's.
 int ReadReleaseValue(const wchar_t* path, const char* key, WideBuffer* holder, DWORD capacity);
 
+// ReadReleaseValue's search on bytes already read: the first `size` bytes of `content` (null
+// reads as not found). Same result and fill; `content` stays the caller's.
+int FindReleaseValue(const BYTE* content, DWORD size, const char* key, WideBuffer* holder,
+                     DWORD capacity);
+
 // The global release-information file of an install root,
 // <root>\commonfiles\globalsettings\relinfo.xml. `root` stays the caller's; an empty or null
 // `root` (an unknown install root) gives the empty string, which names no file. Caller frees the

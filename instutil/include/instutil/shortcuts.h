@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "instutil/paths.h"
 
 // The revision of the fixed-revision variants.
@@ -104,15 +106,56 @@ int RemoveProgramsSubfolder(const wchar_t* relativePath);
 // Programs folder itself is never removed. Always 0.
 int RemoveStartMenuFolder(const wchar_t* folderName);
 
-// True when `subfolder` (a path below the Programs folder, as "\<folder>\Utilities\") stays
-// inside it: no "." or ".." component (nor one of dots and blanks only), no / : < > " | ? * and
-// no control character. Empty components ("\\") are allowed.
-bool IsSafeSubfolder(const wchar_t* subfolder);
+// Why a name from a release-information file is refused, as the checks below find it.
+enum class NameRefusal {
+    kNone,           // accepted
+    kMissing,        // no name at all (a null pointer)
+    kRooted,         // a folder name that starts with a backslash: rooted, or a network share
+    kDotComponent,   // a component of dots and blanks only, which Windows reads as "." or ".."
+    kForbiddenChar,  // / : < > " | ? *, a control character, or \ in a part of a file name
+};
 
-// True when `folderName` is a safe single- or multi-level folder name below the Programs folder:
-// IsSafeSubfolder, and not rooted (no leading backslash).
-bool IsSafeFolderName(const wchar_t* folderName);
+// The first refusal in the name, scanning it from its start. `character` is the refused
+// character (kForbiddenChar); `offset` is where that character or the refused component starts
+// and `length` the component's length (kDotComponent), both in UTF-16 units.
+struct NameCheck {
+    NameRefusal refusal = NameRefusal::kNone;
+    wchar_t character = 0;
+    size_t offset = 0;
+    size_t length = 0;
+};
 
-// True when `name` is safe as part of a file name: none of \ / : < > " | ? * and no control
+// Whether `subfolder` (a path below the Programs folder, as "\<folder>\Utilities\") stays inside
+// it: no "." or ".." component (nor one of dots and blanks only), no / : < > " | ? * and no
+// control character. Empty components ("\\") are allowed.
+NameCheck CheckSubfolder(const wchar_t* subfolder);
+// Whether `folderName` is a safe single- or multi-level folder name below the Programs folder:
+// CheckSubfolder, and not rooted (no leading backslash).
+NameCheck CheckFolderName(const wchar_t* folderName);
+// Whether `name` is safe as part of a file name: none of \ / : < > " | ? * and no control
 // character.
+NameCheck CheckNamePart(const wchar_t* name);
+
+// The same checks as yes or no: true when the check refuses nothing.
+bool IsSafeSubfolder(const wchar_t* subfolder);
+bool IsSafeFolderName(const wchar_t* folderName);
 bool IsSafeNamePart(const wchar_t* name);
+
+// The fields of a shortcut file as the shell reads them back. The show command is the one the
+// shell link reports, which some shells do not restore from the file.
+struct ShortcutFields {
+    bool loaded = false;  // the file was loaded as a shortcut
+    std::wstring target;  // the raw path, environment variables not expanded
+    std::wstring arguments;
+    std::wstring workingDirectory;
+    std::wstring description;
+    std::wstring iconFile;
+    int iconIndex = -1;
+    int showCommand = -1;
+};
+
+// Reads the shortcut file `path` through the shell link's IPersistFile, opened for reading only;
+// nothing is resolved, so the shortcut's target is not looked at. S_OK with *fields filled; else
+// the HRESULT of the step that failed, with *fields as far as it got (loaded stays false when the
+// file could not be loaded). Initialises COM on the calling thread for the rest of the process.
+HRESULT ReadShortcutFile(const wchar_t* path, ShortcutFields* fields);
