@@ -80,7 +80,6 @@ fi
 [ -z "$time" ] || [[ $time =~ ^[0-9]+$ ]] || fail "--time takes seconds since 1970, not '$time'"
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed"
 
-
 # Private folders: private_in DIR makes one inside DIR (at most one per folder) and names it in
 # $private; all of them go when the script ends. Files there stay unreadable to others.
 umask 077
@@ -153,7 +152,7 @@ authorities() {
 # issuer's signature on it and its dates up to a trusted authority, now and at the fixed signing
 # time when there is one.
 check_certificates() {
-  local report subject code reason file end
+  local report subject code reason file date
   authorities "$1"
   rm -f "$work"/certificate-*
   csplit -s -z -f "$work/certificate-" "$work/chain.pem" '/-----BEGIN/' '{*}'
@@ -172,12 +171,12 @@ check_certificates() {
       sed 's/^error \(.*\): verification failed$/\1/')
     case $code in
       10)
-        end=$(openssl x509 -in "$file" -noout -enddate | cut -d= -f2)
-        fail "the certificate \"$subject\" expired on $(date -u -d "$end" '+%F %T UTC')"
+        date=$(openssl x509 -in "$file" -noout -enddate | cut -d= -f2)
+        fail "the certificate \"$subject\" expired on $(date -u -d "$date" '+%F %T UTC')"
         ;;
       9)
-        end=$(openssl x509 -in "$file" -noout -startdate | cut -d= -f2)
-        fail "the certificate \"$subject\" is not valid before $(date -u -d "$end" '+%F %T UTC')"
+        date=$(openssl x509 -in "$file" -noout -startdate | cut -d= -f2)
+        fail "the certificate \"$subject\" is not valid before $(date -u -d "$date" '+%F %T UTC')"
         ;;
       *) fail "the certificate \"$subject\" does not verify: $reason" ;;
     esac

@@ -37,8 +37,8 @@ echo "Rebuilt $(basename "$unsigned"), sha256 $(sha256sum <"$unsigned" | cut -d'
 
 # The published signatures attached to the rebuilt programs, packed as sign.sh packs a release.
 mkdir "$work/signed"
-bash "$top/scripts/sign.sh" --signatures "$signatures" --out "$work/signed" "$unsigned" >/dev/null ||
-  exit 1
+bash "$top/scripts/sign.sh" --signatures "$signatures" --out "$work/signed" "$unsigned" \
+  >/dev/null || exit 1
 rebuilt=$work/signed/$(basename "$unsigned" .zip)-signed.zip
 
 mkdir "$work/published" "$work/rebuilt" "$work/unsigned"

@@ -150,7 +150,9 @@ expect "programs started (at least 3), those that saw the password" \
 
 # Failures: one line, exit code 1, the output folder as it was (an earlier release's files in it,
 # and whatever PLANT, when set, put there), the unsigned files as they were.
-listing() { (cd "$1" && find . -printf '%y %m %p %s\n' | sort && find . -type f -exec sha256sum {} + | sort); }
+listing() { # FOLDER: each entry's type, mode, name and size, and each file's sha256
+  (cd "$1" && find . -printf '%y %m %p %s\n' | sort && find . -type f -exec sha256sum {} + | sort)
+}
 failure() { # WHAT EXPECTED-LINE SIGN-ARGUMENTS...
   local what=$1 line=$2 code=0 before
   shift 2
