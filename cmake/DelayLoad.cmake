@@ -13,6 +13,38 @@
 #   ordinary import libraries (in its build interface only: an installed TARGET imports the DLLs as
 #   usual). A function missing from the .def is imported in the ordinary way instead; the programs'
 #   image test says which.
+
+# cmake -D AR=... -D LIBRARY=... -D RESPONSE=... [-D BASE=...] -P DelayLoad.cmake (run by the
+# build): unpacks every member of LIBRARY into the current folder and writes their paths to
+# RESPONSE, for the linker, in the order dlltool made them; relative to BASE, the folder the
+# linker runs in, when given. (The linker breaks ties in its section order by the input files'
+# names: paths relative to the build tree keep the programs the same wherever the tree lies.)
+if(CMAKE_SCRIPT_MODE_FILE)
+  execute_process(COMMAND ${AR} t ${LIBRARY} OUTPUT_VARIABLE members RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "Could not list the members of ${LIBRARY}")
+  endif()
+  execute_process(COMMAND ${AR} x ${LIBRARY} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "Could not unpack ${LIBRARY}")
+  endif()
+  string(STRIP "${members}" members)
+  string(REPLACE "\n" ";" members "${members}")
+  # Sorted, the members come in the order the import tables need: the head (_h), the thunks
+  # (_s<number>), the tail (_t) last.
+  list(SORT members)
+  set(paths "")
+  foreach(member IN LISTS members)
+    set(path ${CMAKE_CURRENT_BINARY_DIR}/${member})
+    if(BASE)
+      file(RELATIVE_PATH path ${BASE} ${path})
+    endif()
+    string(APPEND paths "\"${path}\"\n")
+  endforeach()
+  file(WRITE ${RESPONSE} "${paths}")
+  return()
+endif()
+
 function(instkit_delay_load target defs_dir)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/delayload)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -46,33 +78,28 @@ function(instkit_delay_load target defs_dir)
     endif()
     # The i686 linker (binutils 2.40) drops the code of the per-function thunks when it takes them
     # from the archive, leaving their symbols at address 0; the same members linked as objects are
-    # kept. dlltool names the members by position: the head, one thunk per function (five digits),
-    # the tail.
-    string(REGEX MATCHALL "\n[A-Za-z_][A-Za-z0-9_]*@[0-9]+" functions "${exports}")
-    list(LENGTH functions count)
-    math(EXPR last "${count} - 1")
-    set(members libdelay_${dll}_a_h.o)
-    foreach(i RANGE ${last})
-      string(LENGTH "${i}" digits)
-      math(EXPR pad "5 - ${digits}")
-      string(REPEAT "0" ${pad} zeros)
-      list(APPEND members libdelay_${dll}_a_s${zeros}${i}.o)
-    endforeach()
-    list(APPEND members libdelay_${dll}_a_t.o)
-    list(TRANSFORM members PREPEND ${out}/)
-    add_custom_command(OUTPUT ${members}
-      COMMAND ${CMAKE_AR} x ${lib}
+    # kept. At build time the archive's members, as `ar t` lists them, are unpacked and named in
+    # a response file that the linker reads (-Wl,@FILE).
+    set(response ${out}/libdelay_${dll}.objects)
+    set(base "")
+    if(CMAKE_GENERATOR MATCHES "Ninja")
+      set(base -D BASE=${CMAKE_BINARY_DIR}) # where Ninja runs the linker
+    endif()
+    add_custom_command(OUTPUT ${response}
+      COMMAND ${CMAKE_COMMAND} -D AR=${CMAKE_AR} -D LIBRARY=${lib} -D RESPONSE=${response}
+              ${base} -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
       WORKING_DIRECTORY ${out}
-      DEPENDS ${lib}
+      DEPENDS ${lib} ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
+      COMMENT "Objects of the delay-import library for ${dll}.dll"
       VERBATIM)
-    list(APPEND outputs ${members})
-    foreach(member ${members})
-      list(APPEND links "$<BUILD_INTERFACE:${member}>")
-    endforeach()
+    list(APPEND outputs ${response})
+    list(APPEND links "$<BUILD_INTERFACE:-Wl,@${response}>")
+    set_property(TARGET ${target} APPEND PROPERTY INTERFACE_LINK_DEPENDS
+      "$<BUILD_INTERFACE:${response}>")
   endforeach()
   add_custom_target(${target}_delay_libs DEPENDS ${outputs})
   add_dependencies(${target} ${target}_delay_libs)
-  # First on the link line, so that they, not the ordinary import libraries, supply the functions
-  # they list.
+  # Ahead of the ordinary import libraries on the link line, so that they, not those, supply the
+  # functions they list.
   target_link_libraries(${target} PUBLIC ${links})
 endfunction()

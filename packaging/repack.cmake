@@ -1,8 +1,9 @@
 # Run by cpack once it has written the archive. CPack lists the entries in the order the file
 # system returns them, dates each one when it was built, and records the packing account's owner
-# and group and the modes its umask left; this packs the same staged tree again with write_zip.sh:
-# the entries sorted by name, all dated at one instant, $ENV{SOURCE_DATE_EPOCH} when set, else the
-# time of the commit the sources come from (written as UTC), with fixed modes and no owner.
+# and group and the modes its umask left; this packs the same staged tree again with write_zip.py
+# (Python's zipfile): the entries sorted by name, all dated at one instant, $ENV{SOURCE_DATE_EPOCH}
+# when set, else the time of the commit the sources come from (written as UTC), with fixed modes
+# and no owner.
 # Two packs of one commit are then byte-identical, whoever packs them, wherever and whenever.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch "$ENV{SOURCE_DATE_EPOCH}")
@@ -27,7 +28,7 @@ foreach(archive IN LISTS CPACK_PACKAGE_FILES)
   endif()
   file(REMOVE "${archive}")
   execute_process(
-    COMMAND bash "${CPACK_INSTKIT_SOURCE_DIR}/packaging/write_zip.sh" "${archive}" ${epoch}
+    COMMAND python3 "${CPACK_INSTKIT_SOURCE_DIR}/packaging/write_zip.py" "${archive}" ${epoch}
             "${root_name}.entries"
     WORKING_DIRECTORY "${stage}"
     RESULT_VARIABLE failed)

@@ -13,7 +13,7 @@ chmod 755 "$work"
 # where they lie in a private folder (a home folder, say), both trees build from a copy here.
 src=$top
 if [ "$(id -u)" = 0 ] &&
-  ! setpriv --reuid=4242 --regid=4242 --clear-groups test -r "$top/packaging/write_zip.sh"; then
+  ! setpriv --reuid=4242 --regid=4242 --clear-groups test -r "$top/packaging/write_zip.py"; then
   mkdir "$work/src"
   tar -C "$top" --exclude=./build -cf - . | tar -C "$work/src" -xf -
   src=$work/src

@@ -42,7 +42,7 @@ apt_install() {
 
 need=()
 for package in cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest \
-  icoutils nsis wixl msitools osslsigncode openssl nlohmann-json3-dev wine wine64; do
+  icoutils nsis wixl msitools osslsigncode openssl nlohmann-json3-dev python3 wine wine64; do
   installed "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi

@@ -2,18 +2,20 @@
 # Signs a release with Authenticode (SHA-256, osslsigncode), leaving the unsigned release as it is.
 #
 #   sign.sh KEY [--timestamp URL] [--time EPOCH] [--out DIR] ARCHIVE
-#       signs the two programs of a release archive (instkit-<version>-win32.zip, as cpack packs
-#       it) and writes into DIR (default: beside ARCHIVE) the signed archive
-#       instkit-<version>-win32-signed.zip and each program's detached signature,
-#       add_shortcuts.exe.sig and remove_shortcuts.exe.sig (PKCS#7, PEM). The signed archive is
-#       the unsigned one with the signed programs in place of the unsigned ones, packed the same
-#       way (same entries, order, time and modes), so a rebuild of the sources with the published
-#       signatures attached gives it back byte for byte (scripts/verify_release.sh).
+#       signs every program of a release archive (instkit-<version>-win32.zip, as cpack packs it:
+#       each entry named *.exe or *.dll) and writes into DIR (default: beside ARCHIVE) the signed
+#       archive instkit-<version>-win32-signed.zip and each program's detached signature,
+#       <program>.sig (PKCS#7, PEM): add_shortcuts.exe.sig, remove_shortcuts.exe.sig and
+#       check_shortcuts.exe.sig. The signed archive is the unsigned one with the signed programs in
+#       place of the unsigned ones, packed the same way (same entries, order, time and modes), so a
+#       rebuild of the sources with the published signatures attached gives it back byte for byte
+#       (scripts/verify_release.sh).
 #   sign.sh KEY [--timestamp URL] [--time EPOCH] --file FILE...
 #       signs each file in place: an installer, an uninstaller, an .msi.
 #   sign.sh --signatures DIR [--out DIR] ARCHIVE
 #       makes the signed archive from an unsigned one and the detached signatures in DIR, without
-#       a key (scripts/verify_release.sh does this with a rebuild's archive).
+#       a key (scripts/verify_release.sh does this with a rebuild's archive); a signature that does
+#       not belong to its program, or whose certificates do not verify, is a failure.
 #
 # KEY is one of
 #   --pkcs12 FILE                  a PKCS#12 file holding the key, its certificate and the chain
@@ -22,24 +24,30 @@
 #                                  libengine-pkcs11-openssl): the key and the certificate on the
 #                                  token, or the certificate chain from a file
 # The password of the PKCS#12 file, or the token's PIN, comes from --password-file FILE or from
-# the environment variable INSTKIT_SIGN_PASSWORD, never from the command line; it reaches
-# osslsigncode and openssl through a file or a pipe, never as an argument.
+# the environment variable INSTKIT_SIGN_PASSWORD, never from the command line. The variable is
+# read once, before anything else, and taken out of the environment, so that no program this
+# script starts sees it; the password reaches osslsigncode through the file or a pipe, never as
+# an argument.
 # --timestamp URL has an RFC 3161 time-stamp server countersign each signature; --time EPOCH
 # fixes the signing time (seconds since 1970), so that signing twice gives the same bytes.
 #
-# Nothing is written until everything has succeeded: each file is signed into a private scratch
-# folder and moved into place at the end. Every certificate of the signature must be valid now
-# (and at --time, when given). A failure ends with one line on stderr and exit code 1.
+# Nothing is written until everything has succeeded: every file is made in a private folder
+# (mktemp -d) inside the folder it goes to, and renamed into place at the end, which replaces a
+# symbolic link found there instead of following it; should one of those renames fail, the ones
+# before it are undone. On any failure the output folders hold what they held before. Every
+# certificate of a signature must verify (openssl verify: its issuer's signature and its dates,
+# up to an authority the signature carries or the system trusts) now, and at --time when given.
+# A failure ends with one line on stderr and exit code 1.
 set -euo pipefail
+password=${INSTKIT_SIGN_PASSWORD-} password_set=${INSTKIT_SIGN_PASSWORD+set}
+unset INSTKIT_SIGN_PASSWORD
 top=$(cd "$(dirname "$0")/.." && pwd)
 me=${0##*/}
-programs=(add_shortcuts.exe remove_shortcuts.exe)
 
 fail() {
   echo "$me: $*" >&2
   exit 1
 }
-
 pkcs12='' module='' key='' cert='' certs='' password_file='' timestamp='' time='' out=''
 signatures='' files=no
 args=()
@@ -72,11 +80,20 @@ fi
 [ -z "$time" ] || [[ $time =~ ^[0-9]+$ ]] || fail "--time takes seconds since 1970, not '$time'"
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed"
 
-# The private scratch folder: signed files, signatures and osslsigncode's messages stay in it
-# until they are moved into place or deleted.
+# Private folders: private_in DIR makes one inside DIR (at most one per folder) and names it in
+# $private; all of them go when the script ends. Files there stay unreadable to others.
 umask 077
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+declare -A privates=()
+work=''
+trap 'for d in "${privates[@]}"; do rm -rf -- "$d"; done' EXIT
+private_in() {
+  local dir
+  dir=$(realpath -e -- "$1" 2>/dev/null) && [ -d "$dir" ] || fail "no folder at $1"
+  if [ -z "${privates[$dir]+set}" ]; then
+    privates[$dir]=$(mktemp -d -- "$dir/.sign.XXXXXXXX" 2>/dev/null) || fail "cannot write in $1"
+  fi
+  private=${privates[$dir]}
+}
 
 # The key's arguments to osslsigncode, and how the password reaches it: a password file is
 # read by osslsigncode itself; one from the environment goes through a pipe (printf is a shell
@@ -100,7 +117,7 @@ if [ -z "$signatures" ]; then
     [ -f "$password_file" ] && [ -r "$password_file" ] ||
       fail "no password file at $password_file"
     key_args+=(-readpass "$password_file")
-  elif [ -z "${INSTKIT_SIGN_PASSWORD+set}" ]; then
+  elif [ -z "$password_set" ]; then
     fail "no password: give --password-file FILE or set INSTKIT_SIGN_PASSWORD"
   else
     key_args+=(-readpass /dev/stdin)
@@ -111,53 +128,71 @@ sign_args=(-h sha256)
 [ -z "$time" ] || sign_args+=(-time "$time")
 
 # run_osslsigncode ARGUMENTS...: osslsigncode with the password on its standard input when it
-# comes from the environment; its messages go to $scratch/messages.
+# comes from the environment; its messages go to $work/messages.
 run_osslsigncode() {
   if [ -z "$signatures" ] && [ -z "$password_file" ]; then
-    printf '%s' "$INSTKIT_SIGN_PASSWORD" | osslsigncode "$@" >"$scratch/messages" 2>&1
+    printf '%s' "$password" | osslsigncode "$@" >"$work/messages" 2>&1
   else
-    osslsigncode "$@" </dev/null >"$scratch/messages" 2>&1
+    osslsigncode "$@" </dev/null >"$work/messages" 2>&1
   fi
 }
 
-# epoch_of DATE: seconds since 1970 of a date as openssl prints it.
-epoch_of() { date -u -d "$1" +%s; }
-
-# check_certificates SIGNATURE: every certificate the signature carries is valid now, and at the
-# fixed signing time when there is one.
-check_certificates() {
-  local now subject start end
-  now=$(date -u +%s)
-  openssl pkcs7 -in "$1" -print_certs -out "$scratch/certificates.pem" 2>/dev/null ||
-    fail "cannot read the certificates of the signature made with $key_name"
-  csplit -s -z -f "$scratch/certificate-" "$scratch/certificates.pem" '/-----BEGIN/' '{*}'
-  for certificate in "$scratch"/certificate-*; do
-    grep -q -- '-----BEGIN CERTIFICATE' "$certificate" || continue
-    subject=$(openssl x509 -in "$certificate" -noout -subject -nameopt oneline | sed 's/^subject= *//')
-    start=$(openssl x509 -in "$certificate" -noout -startdate | cut -d= -f2)
-    end=$(openssl x509 -in "$certificate" -noout -enddate | cut -d= -f2)
-    for at in "$now" ${time:+"$time"}; do
-      if ((at >= $(epoch_of "$end"))); then
-        fail "the certificate \"$subject\" expired on $(date -u -d "$end" '+%F %T UTC')"
-      fi
-      if ((at < $(epoch_of "$start"))); then
-        fail "the certificate \"$subject\" is not valid before $(date -u -d "$start" '+%F %T UTC')"
-      fi
-    done
-  done
-  rm -f "$scratch"/certificate-* "$scratch/certificates.pem"
+# authorities SIGNATURE: writes the certificates the signature carries to $work/chain.pem and,
+# with the authorities the system trusts, to $work/authorities.pem.
+authorities() {
+  openssl pkcs7 -in "$1" -print_certs -out "$work/chain.pem" 2>/dev/null ||
+    fail "${1##*/} is not a signature"
+  cat "$work/chain.pem" >"$work/authorities.pem"
+  if [ -r /etc/ssl/certs/ca-certificates.crt ]; then
+    cat /etc/ssl/certs/ca-certificates.crt >>"$work/authorities.pem"
+  fi
 }
 
-# sign_file INPUT OUTPUT: signs INPUT into OUTPUT (in the scratch folder) and checks the
-# certificates.
+# check_certificates SIGNATURE: openssl verifies every certificate the signature carries, its
+# issuer's signature on it and its dates up to a trusted authority, now and at the fixed signing
+# time when there is one.
+check_certificates() {
+  local report subject code reason file date
+  authorities "$1"
+  rm -f "$work"/certificate-*
+  csplit -s -z -f "$work/certificate-" "$work/chain.pem" '/-----BEGIN/' '{*}'
+  for file in "$work"/certificate-*; do
+    grep -q -- '-----BEGIN CERTIFICATE' "$file" || rm -f "$file"
+  done
+  for at in '' ${time:+"$time"}; do
+    report=$(openssl verify -CAfile "$work/authorities.pem" -untrusted "$work/chain.pem" \
+      ${at:+-attime "$at"} "$work"/certificate-* 2>&1) && continue
+    # A certificate that fails shows as its subject, "error N at 0 depth lookup: REASON" and
+    # "error FILE: verification failed".
+    read -r code reason < <(sed -n 's/^error \([0-9]*\) at 0 depth lookup: /\1 /p' <<<"$report" |
+      head -1) || fail "the certificates of the signature made with $key_name do not verify"
+    subject=$(grep -B1 -m1 "^error $code at 0 depth lookup:" <<<"$report" | head -1)
+    file=$(grep -A1 -m1 "^error $code at 0 depth lookup:" <<<"$report" | tail -1 |
+      sed 's/^error \(.*\): verification failed$/\1/')
+    case $code in
+      10)
+        date=$(openssl x509 -in "$file" -noout -enddate | cut -d= -f2)
+        fail "the certificate \"$subject\" expired on $(date -u -d "$date" '+%F %T UTC')"
+        ;;
+      9)
+        date=$(openssl x509 -in "$file" -noout -startdate | cut -d= -f2)
+        fail "the certificate \"$subject\" is not valid before $(date -u -d "$date" '+%F %T UTC')"
+        ;;
+      *) fail "the certificate \"$subject\" does not verify: $reason" ;;
+    esac
+  done
+}
+
+# sign_file INPUT OUTPUT: signs INPUT into OUTPUT and its detached signature into OUTPUT.sig, and
+# checks the certificates.
 sign_file() {
   local reason
   if ! run_osslsigncode sign "${key_args[@]}" "${sign_args[@]}" -in "$1" -out "$2" || [ ! -s "$2" ]; then
     if grep -qi 'wrong password\|mac verify failure\|incorrect password\|pin incorrect' \
-      "$scratch/messages"; then
+      "$work/messages"; then
       fail "wrong password for $key_name"
     fi
-    reason=$(grep -v '^\(Failed\|Succeeded\)$' "$scratch/messages" | head -1)
+    reason=$(grep -v '^\(Failed\|Succeeded\)$' "$work/messages" | head -1)
     fail "could not sign ${1##*/} with $key_name: ${reason:-osslsigncode failed}"
   fi
   osslsigncode extract-signature -pem -in "$2" -out "$2.sig" >/dev/null 2>&1 ||
@@ -165,20 +200,52 @@ sign_file() {
   check_certificates "$2.sig"
 }
 
+# put_in_place SOURCE DEST...: renames each SOURCE (in the private folder of its DEST's folder)
+# onto its DEST, all or none. What each DEST held is kept first as a hard link (or copy) in that
+# private folder; when a rename fails, the ones before it are undone.
+put_in_place() {
+  local sources=() dests=() backups=() i j backup
+  while [ $# -gt 0 ]; do
+    sources+=("$1") dests+=("$2") backups+=("${1%/*}/before-${#sources[@]}")
+    shift 2
+  done
+  for i in "${!dests[@]}"; do
+    if [ -L "${dests[$i]}" ] || { [ -e "${dests[$i]}" ] && [ ! -d "${dests[$i]}" ]; }; then
+      { ln -P -- "${dests[$i]}" "${backups[$i]}" || cp -a -- "${dests[$i]}" "${backups[$i]}"; } \
+        2>/dev/null || fail "cannot write ${dests[$i]}"
+    fi
+  done
+  for i in "${!sources[@]}"; do
+    mv -T -f -- "${sources[$i]}" "${dests[$i]}" 2>/dev/null && continue
+    for ((j = i - 1; j >= 0; j--)); do
+      backup=${backups[$j]}
+      if [ -e "$backup" ] || [ -L "$backup" ]; then
+        mv -T -f -- "$backup" "${dests[$j]}"
+      else
+        rm -f -- "${dests[$j]}"
+      fi
+    done
+    fail "cannot write ${dests[$i]}"
+  done
+}
+
 # --- Files signed in place. ---
 if [ "$files" = yes ]; then
   [ -z "$signatures" ] || fail "--file signs with a key, not with --signatures"
+  renames=() lines=()
   for i in "${!args[@]}"; do
-    [ -f "${args[$i]}" ] || fail "no file at ${args[$i]}"
-    sign_file "${args[$i]}" "$scratch/file-$i"
+    file=${args[$i]}
+    [ -f "$file" ] || fail "no file at $file"
+    private_in "$(dirname -- "$file")"
+    work=${work:-$private}
+    sign_file "$file" "$private/file-$i"
+    chmod --reference="$file" -- "$private/file-$i"
+    before=$(stat -c %s -- "$file") after=$(stat -c %s -- "$private/file-$i")
+    renames+=("$private/file-$i" "$file")
+    lines+=("$file: signed ($before + $((after - before)) bytes)")
   done
-  for i in "${!args[@]}"; do
-    file=${args[$i]} signed=$scratch/file-$i
-    before=$(stat -c %s "$file")
-    { cp "$signed" "$file.signing" && chmod --reference="$file" "$file.signing" &&
-      mv -f "$file.signing" "$file"; } 2>/dev/null || fail "cannot write $file"
-    echo "$file: signed ($before + $(($(stat -c %s "$file") - before)) bytes)"
-  done
+  put_in_place "${renames[@]}"
+  printf '%s\n' "${lines[@]}"
   exit 0
 fi
 
@@ -188,44 +255,50 @@ archive=${args[0]}
 [ -f "$archive" ] || fail "no release archive at $archive"
 archive=$(realpath "$archive")
 [ -n "$out" ] || out=$(dirname "$archive")
-[ -d "$out" ] || fail "no folder at $out"
+private_in "$out"
+out=$(realpath -- "$out")
+work=$private
 signed_name=$(basename "$archive" .zip)-signed.zip
 
-# The archive's entries in their order, unpacked, and the one time they all carry (the MS-DOS
-# time and date of the first local header, which packaging/write_zip.sh writes as UTC).
-mkdir "$scratch/tree"
-cmake -E tar tf "$archive" >"$scratch/entries" 2>/dev/null || fail "cannot read $archive"
-(cd "$scratch/tree" && cmake -E tar xf "$archive") || fail "cannot unpack $archive"
-read -r dos_time dos_date < <(od -An -tu2 -j10 -N4 "$archive")
-epoch=$(date -u -d "$(printf '%04d-%02d-%02d %02d:%02d:%02d' $((1980 + (dos_date >> 9))) \
-  $(((dos_date >> 5) & 15)) $((dos_date & 31)) $((dos_time >> 11)) $(((dos_time >> 5) & 63)) \
-  $(((dos_time & 31) * 2)))" +%s)
+# The archive's entries in their order, unpacked, and the one time they all carry.
+mkdir "$work/tree"
+cmake -E tar tf "$archive" >"$work/entries" 2>/dev/null || fail "cannot read $archive"
+(cd "$work/tree" && cmake -E tar xf "$archive") || fail "cannot unpack $archive"
+epoch=$(python3 "$top/packaging/write_zip.py" --time "$archive" 2>/dev/null) ||
+  fail "cannot read $archive"
 # Packed again as it stands, the archive must come back byte for byte: then the signed archive
 # differs from it in the programs only.
-(cd "$scratch/tree" && bash "$top/packaging/write_zip.sh" "$scratch/repacked.zip" "$epoch" \
-  "$scratch/entries" 2>"$scratch/messages") || fail "cannot pack $archive again"
-cmp -s "$archive" "$scratch/repacked.zip" ||
+(cd "$work/tree" && python3 "$top/packaging/write_zip.py" "$work/repacked.zip" "$epoch" \
+  "$work/entries" 2>"$work/messages") || fail "cannot pack $archive again"
+cmp -s "$archive" "$work/repacked.zip" ||
   fail "$archive is not a release archive as cpack packs it (packing it again changes it)"
 
-for program in "${programs[@]}"; do
-  entry=$(grep -x "[^/]*/bin/$program" "$scratch/entries") || fail "$archive holds no bin/$program"
-  unsigned=$scratch/tree/$entry
-  signed=$scratch/$program
+# Every program the archive carries, each under a name of its own.
+mapfile -t entries < <(grep -i '\.\(exe\|dll\)$' "$work/entries")
+[ ${#entries[@]} -gt 0 ] || fail "$archive holds no program"
+duplicate=$(printf '%s\n' "${entries[@]##*/}" | sort | uniq -d | head -1)
+[ -z "$duplicate" ] || fail "$archive holds two programs named $duplicate"
+
+renames=()
+for entry in "${entries[@]}"; do
+  program=${entry##*/}
+  unsigned=$work/tree/$entry
+  signed=$work/$program
   if [ -n "$signatures" ]; then
     [ -f "$signatures/$program.sig" ] || fail "no signature at $signatures/$program.sig"
     cp "$signatures/$program.sig" "$signed.sig"
   else
     sign_file "$unsigned" "$signed"
+    renames+=("$signed.sig" "$out/$program.sig")
   fi
   # Attaching the signature to the unsigned program gives the signed program: this is what a
-  # verification does with a rebuild. osslsigncode also checks the certificate chain here, against
-  # the certificates the signature carries (so that no authorities file need be installed), and
-  # says it failed when the chain ends elsewhere; the file it writes is what counts.
-  openssl pkcs7 -in "$signed.sig" -print_certs -out "$scratch/chain.pem" 2>/dev/null ||
-    fail "$signed.sig is not a signature"
-  run_osslsigncode attach-signature -sigin "$signed.sig" -CAfile "$scratch/chain.pem" \
-    -TSA-CAfile "$scratch/chain.pem" -in "$unsigned" -out "$signed.attached" || true
-  [ -s "$signed.attached" ] || fail "cannot attach $signed.sig to $program"
+  # verification does with a rebuild. osslsigncode checks there that the signature is the
+  # program's, and its certificate chain, up to the authorities the signature carries or the
+  # system trusts.
+  authorities "$signed.sig"
+  run_osslsigncode attach-signature -sigin "$signed.sig" -CAfile "$work/authorities.pem" \
+    -TSA-CAfile "$work/authorities.pem" -in "$unsigned" -out "$signed.attached" &&
+    [ -s "$signed.attached" ] || fail "the signature $program.sig does not verify on $program"
   if [ -n "$signatures" ]; then
     mv "$signed.attached" "$signed"
   else
@@ -233,18 +306,12 @@ for program in "${programs[@]}"; do
       fail "the detached signature of $program does not give back the signed program"
   fi
   echo "$program: $(stat -c %s "$unsigned") bytes, signed $(stat -c %s "$signed") bytes"
-  cp "$signed" "$unsigned" # keeps the unpacked program's mode
+  cat "$signed" >"$unsigned" # keeps the unpacked program's mode
 done
-(cd "$scratch/tree" && bash "$top/packaging/write_zip.sh" "$scratch/$signed_name" "$epoch" \
-  "$scratch/entries" 2>"$scratch/messages") || fail "cannot pack $signed_name"
+(cd "$work/tree" && python3 "$top/packaging/write_zip.py" "$work/$signed_name" "$epoch" \
+  "$work/entries" 2>"$work/messages") || fail "cannot pack $signed_name"
 
-# Everything succeeded: into place.
-if [ -z "$signatures" ]; then
-  for program in "${programs[@]}"; do
-    chmod 644 "$scratch/$program.sig"
-    mv -f "$scratch/$program.sig" "$out/$program.sig"
-  done
-fi
-chmod 644 "$scratch/$signed_name"
-mv -f "$scratch/$signed_name" "$out/$signed_name"
+# Everything succeeded: into place, readable by all.
+chmod 644 "$work/$signed_name" "$work"/*.sig
+put_in_place "${renames[@]}" "$work/$signed_name" "$out/$signed_name"
 echo "$out/$signed_name"

@@ -2,12 +2,14 @@
 # Checks that a signed release is exactly what these sources build:
 #   verify_release.sh SIGNED_ARCHIVE [SIGNATURES_DIR]
 # SIGNED_ARCHIVE is a published instkit-<version>-win32-signed.zip; SIGNATURES_DIR holds the
-# published add_shortcuts.exe.sig and remove_shortcuts.exe.sig (default: beside the archive).
+# published detached signatures, <program>.sig for each program of the archive (default: beside
+# the archive).
 # Builds the release programs from these sources in a fresh build tree of the `release` preset,
 # packs the release archive (byte-identical to the unsigned release of the same commit), attaches
 # the published signatures to the rebuilt programs (scripts/sign.sh --signatures), and compares
-# each signed program, then the whole signed archive, byte for byte with the published ones; and
-# checks the published SBOM's hashes (scripts/check_sbom_files.py) against the rebuilt files.
+# each signed program (every *.exe and *.dll of either archive), then the whole signed archive,
+# byte for byte with the published ones; and checks the published SBOM's hashes
+# (scripts/check_sbom_files.py) against the rebuilt files.
 # Check out the release's commit first; a release packed with SOURCE_DATE_EPOCH set needs the
 # same SOURCE_DATE_EPOCH here. Whether the signer is one to trust is a separate question:
 # `osslsigncode verify -CAfile ...` on the programs answers it.
@@ -36,28 +38,30 @@ echo "Rebuilt $(basename "$unsigned"), sha256 $(sha256sum <"$unsigned" | cut -d'
 
 # The published signatures attached to the rebuilt programs, packed as sign.sh packs a release.
 mkdir "$work/signed"
-bash "$top/scripts/sign.sh" --signatures "$signatures" --out "$work/signed" "$unsigned" >/dev/null
+bash "$top/scripts/sign.sh" --signatures "$signatures" --out "$work/signed" "$unsigned" \
+  >/dev/null || exit 1
 rebuilt=$work/signed/$(basename "$unsigned" .zip)-signed.zip
 
-mkdir "$work/published" "$work/rebuilt"
+mkdir "$work/published" "$work/rebuilt" "$work/unsigned"
 (cd "$work/published" && cmake -E tar xf "$published")
+(cd "$work/unsigned" && cmake -E tar xf "$unsigned")
 (cd "$work/rebuilt" && cmake -E tar xf "$rebuilt")
 status=0
-for program in add_shortcuts.exe remove_shortcuts.exe; do
-  ours=$(echo "$work"/rebuilt/*/bin/$program)
-  theirs=$(echo "$work"/published/*/bin/$program)
-  if [ -f "$theirs" ] && cmp -s "$ours" "$theirs"; then
-    built=$(stat -c %s "$work/build/${program%.exe}/$program")
-    echo "$program: identical to the release's ($built bytes built + $(($(stat -c %s "$ours") - built)) bytes of signature)"
+# Every program of either archive, by its path in the archive.
+mapfile -t programs < <(cd "$work" && find published rebuilt -type f -iregex '.*\.\(exe\|dll\)' |
+  cut -d/ -f2- | sort -u)
+for program in "${programs[@]}"; do
+  ours=$work/rebuilt/$program theirs=$work/published/$program
+  if [ -f "$ours" ] && [ -f "$theirs" ] && cmp -s "$ours" "$theirs"; then
+    built=$(stat -c %s "$work/unsigned/$program")
+    echo "${program##*/}: identical to the release's ($built bytes built + $(($(stat -c %s "$ours") - built)) bytes of signature)"
   else
-    echo "$program: DIFFERS from the release's" >&2
+    echo "${program##*/}: DIFFERS from the release's" >&2
     status=1
   fi
 done
 # The published SBOM (in the archive, and beside it when published there) against the rebuilt
 # files, which it describes unsigned.
-mkdir "$work/unsigned"
-(cd "$work/unsigned" && cmake -E tar xf "$unsigned")
 for sbom in "$work"/published/*/*.cdx.json "$(dirname "$published")/$(basename "$unsigned" .zip).cdx.json"; do
   [ -f "$sbom" ] || continue
   if python3 "$top/scripts/check_sbom_files.py" "$sbom" "$(echo "$work"/unsigned/*/)" >"$work/sbom.log"; then

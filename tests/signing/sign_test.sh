@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Signing a release (scripts/sign.sh) with a throwaway certificate authority made here: the signed
-# programs verify against it and one changed byte breaks that; the PE checksum is valid; a
-# rebuild with the published signatures attached is the signed release, byte for byte
-# (scripts/verify_release.sh); a wrong password, a missing key file and an expired certificate
-# each end with one line and exit code 1 and write nothing. Leaves in SCRATCH, for the tests that
-# follow, programs/<name>/<name>.exe (the signed programs, laid out as a build tree for the image
-# test) and, with MAKENSIS, Vortasim-18.1-setup.exe: the example installer made from the signed
-# programs and signed itself, uninstaller included, through the example's SIGN hook.
+# Signing a release (scripts/sign.sh) with a throwaway certificate authority made here: every
+# program of the archive is signed and verifies against it, and one changed byte breaks that; the
+# PE checksum is valid; a rebuild with the published signatures attached is the signed release,
+# byte for byte (scripts/verify_release.sh); symbolic links planted where the script writes are
+# replaced, never followed; no program the script starts sees the password; a wrong password, a
+# missing key file, an expired certificate, a chain whose authority did not sign it, a signature
+# that is not its program's and a failure at the last rename each end with one line and exit
+# code 1 and leave the output folder as it was. Leaves in SCRATCH (a folder of the suite's own),
+# for the tests that follow, programs/<name>/<name>.exe (the signed programs, laid out as a build tree for
+# the image test) and, with MAKENSIS, Vortasim-18.1-setup.exe: the example installer made from the
+# signed programs and signed itself, uninstaller included, through the example's SIGN hook.
 #   sign_test.sh BUILD_TREE SCRATCH [MAKENSIS]
 # BUILD_TREE is a 32-bit release build tree, whose release archive is signed.
 set -euo pipefail
-build=$(realpath "$1") scratch=$(realpath -m "$2") makensis=${3:-}
+build=$(realpath "$1") makensis=${3:-}
+scratch=$(realpath -m "$2")
 top=$(cd "$(dirname "$0")/../.." && pwd)
 sign=("$top/scripts/sign.sh")
 rm -rf "$scratch"
@@ -40,6 +44,14 @@ openssl pkcs12 -export -inkey signer.key -in signer1.pem -certfile ca.pem -passo
   -out signer.p12
 openssl pkcs12 -export -inkey signer.key -in signer-1.pem -certfile ca.pem -passout file:password \
   -out expired.p12
+# An impostor of the authority: its name and key identifier, another key.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout impostor.key -out impostor.pem -days 1 \
+  -subj "/CN=instkit test authority" -addext basicConstraints=critical,CA:true \
+  -addext keyUsage=critical,keyCertSign -addext "subjectKeyIdentifier=$(openssl x509 -in ca.pem \
+    -noout -ext subjectKeyIdentifier | tail -1 | tr -d ' ')" -addext authorityKeyIdentifier=none \
+  2>/dev/null
+openssl pkcs12 -export -inkey signer.key -in signer1.pem -certfile impostor.pem \
+  -passout file:password -out impostor.p12
 signing_time=$(date +%s)
 
 # The unsigned release archive, packed from the build tree into the scratch folder.
@@ -52,12 +64,14 @@ mkdir release
 "${sign[@]}" --pkcs12 signer.p12 --password-file password --time "$signing_time" --out release \
   "$unsigned" || echo "sign.sh failed"
 signed=$(echo "$scratch"/release/instkit-*-win32-signed.zip)
-expect "release folder" "$(ls release | tr '\n' ' ')" \
-  "add_shortcuts.exe.sig $(basename "$signed") remove_shortcuts.exe.sig "
+expect "release folder" "$(ls -A release | tr '\n' ' ')" \
+  "add_shortcuts.exe.sig check_shortcuts.exe.sig $(basename "$signed") remove_shortcuts.exe.sig "
 mkdir unpacked
 (cd unpacked && cmake -E tar xf "$signed")
-for program in add_shortcuts remove_shortcuts; do
-  exe=$(echo unpacked/*/bin/$program.exe)
+expect "programs in the signed archive" "$(cd unpacked/*/bin && echo *)" \
+  "add_shortcuts.exe check_shortcuts.exe remove_shortcuts.exe"
+for exe in unpacked/*/bin/*.exe; do
+  program=$(basename "$exe" .exe)
   mkdir -p "programs/$program"
   cp "$exe" "programs/$program/"
   verified=$(osslsigncode verify -CAfile ca.pem -in "$exe" 2>&1) && code=0 || code=$?
@@ -81,7 +95,7 @@ done
 verify_release=$(bash "$top/scripts/verify_release.sh" "$signed" 2>&1) && code=0 || code=$?
 echo "$verify_release"
 expect "verify_release.sh exit code" "$code" 0
-expect "programs and archive identical to the rebuild" "$(grep -c ': identical' <<<"$verify_release")" 3
+expect "programs and archive identical to the rebuild" "$(grep -c ': identical' <<<"$verify_release")" 4
 
 # The example installer made from the signed programs, the example's own SIGN hook signing the
 # uninstaller and the installer.
@@ -99,22 +113,72 @@ if [ -n "$makensis" ]; then
     passes
 fi
 
-# Failures: one line, exit code 1, nothing written, the unsigned files as they were.
+# Symbolic links planted at every name the script writes are replaced, not followed: what they
+# point to stays as it was, and the files in their place are the release's.
+mkdir links
+echo 'not to be written' >victim
+for name in add_shortcuts.exe.sig check_shortcuts.exe.sig remove_shortcuts.exe.sig \
+  "$(basename "$signed")"; do
+  ln -s "$scratch/victim" "links/$name"
+done
+cp "$build/add_shortcuts/add_shortcuts.exe" installer.exe
+ln -s "$scratch/victim" installer.exe.signing
+code=0
+"${sign[@]}" --pkcs12 signer.p12 --password-file password --time "$signing_time" --out links \
+  "$unsigned" >/dev/null || code=$?
+"${sign[@]}" --pkcs12 signer.p12 --password-file password --file installer.exe >/dev/null ||
+  code=$?
+expect "signed over symbolic links: exit codes, links left, their target" \
+  "$code $(find links installer.exe -type l | wc -l) $(cat victim)" "0 0 not to be written"
+expect "signed over symbolic links: the release's files" "$(cd links && sha256sum -- *)" \
+  "$(cd release && sha256sum -- *)"
+
+# The password from the environment reaches the signing, and no program the script starts sees it.
+mkdir spy
+for tool in dirname openssl osslsigncode; do
+  printf '#!/bin/sh\nenv >>"%s/spy/environments"\nexec %s "$@"\n' "$scratch" \
+    "$(command -v $tool)" >spy/$tool
+  chmod +x spy/$tool
+done
+cp "$build/add_shortcuts/add_shortcuts.exe" installer.exe
+code=0
+INSTKIT_SIGN_PASSWORD='test password' PATH="$scratch/spy:$PATH" "${sign[@]}" --pkcs12 signer.p12 \
+  --file installer.exe >/dev/null || code=$?
+expect "signed with the password from the environment" \
+  "$code $(osslsigncode verify -CAfile ca.pem -in installer.exe >/dev/null 2>&1 && echo verifies)" \
+  "0 verifies"
+expect "programs started (at least 3), those that saw the password" \
+  "$(($(grep -c '^PATH=' spy/environments) >= 3)) $(grep -c 'test password' spy/environments)" "1 0"
+
+# Failures: one line, exit code 1, the output folder as it was (an earlier release's files in it,
+# and whatever PLANT, when set, put there), the unsigned files as they were.
+listing() { # FOLDER: each entry's type, mode, name and size, and each file's sha256
+  (cd "$1" && find . -printf '%y %m %p %s\n' | sort && find . -type f -exec sha256sum {} + | sort)
+}
 failure() { # WHAT EXPECTED-LINE SIGN-ARGUMENTS...
-  local what=$1 line=$2 code=0
+  local what=$1 line=$2 code=0 before
   shift 2
   rm -rf out && mkdir out
+  for name in add_shortcuts.exe.sig check_shortcuts.exe.sig "$(basename "$signed")"; do
+    echo "an earlier release's $name" >"out/$name"
+  done
+  eval "${plant:-}"
+  before=$(listing out)
   cp "$scratch/programs/add_shortcuts/add_shortcuts.exe" installer.exe
-  cp "$unsigned" unsigned.zip
-  "${sign[@]}" "$@" --out out unsigned.zip >stdout 2>stderr || code=$?
+  cp "$unsigned" .
+  "${sign[@]}" "$@" --out out "$(basename "$unsigned")" >/dev/null 2>stderr || code=$?
   expect "$what: exit code" "$code" 1
-  expect "$what: the line" "$(cat stdout stderr)" "sign.sh: $line"
-  expect "$what: nothing written" "$(ls out) $(sha256sum <unsigned.zip)" " $unsigned_sum"
-  # The same key signing a file in place leaves it as it was.
-  before=$(sha256sum <installer.exe)
+  expect "$what: the line" "$(cat stderr)" "sign.sh: $line"
+  expect_same_files "$what: the output folder as it was" "$before" "$(listing out)"
+  expect "$what: the unsigned archive as it was" "$(sha256sum <"$(basename "$unsigned")")" \
+    "$unsigned_sum"
+  [[ " $* " != *" --signatures "* ]] && [ -z "${plant:-}" ] || return 0
+  # The same key signing a file in place leaves it, and its folder, as they were.
+  before=$(listing .)
   code=0
   "${sign[@]}" "$@" --file installer.exe >/dev/null 2>&1 || code=$?
-  expect "$what: file signed in place as it was" "$code $(sha256sum <installer.exe)" "1 $before"
+  expect "$what: exit code signing a file in place" "$code" 1
+  expect_same_files "$what: the file signed in place as it was" "$before" "$(listing .)"
 }
 printf 'not the password\n' >wrong
 failure "wrong password" "wrong password for signer.p12" --pkcs12 signer.p12 --password-file wrong
@@ -123,6 +187,21 @@ failure "expired certificate" \
   "the certificate \"CN = instkit test signer\" expired on $(date -u -d "$(openssl x509 -in \
     signer-1.pem -noout -enddate | cut -d= -f2)" '+%F %T UTC')" \
   --pkcs12 expired.p12 --password-file password
+failure "authority that did not sign the certificate" \
+  "the certificate \"CN = instkit test signer\" does not verify: certificate signature failure" \
+  --pkcs12 impostor.p12 --password-file password
+mkdir swapped
+cp release/*.sig swapped/
+cp release/check_shortcuts.exe.sig swapped/remove_shortcuts.exe.sig
+failure "another program's signature" \
+  "the signature remove_shortcuts.exe.sig does not verify on remove_shortcuts.exe" \
+  --signatures swapped
+# The last step failing: a folder where the signed archive goes; the signatures renamed into
+# place before it are put back.
+plant='rm "out/$(basename "$signed")" && mkdir "out/$(basename "$signed")"'
+failure "the signed archive not written" "cannot write $scratch/out/$(basename "$signed")" \
+  --pkcs12 signer.p12 --password-file password
+plant=''
 expect "unsigned release archive unchanged" "$(sha256sum <"$unsigned")" "$unsigned_sum"
 
 expect_all_met "signed release"
