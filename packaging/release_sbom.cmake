@@ -4,15 +4,7 @@
 # the SBOM beside the archive. Its time is the archive's (repack.cmake): $ENV{SOURCE_DATE_EPOCH}
 # when set, else the commit's; its serial number is derived from the commit, so that two packs of
 # one commit are byte-identical.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-else()
-  execute_process(COMMAND git -C "${CPACK_INSTKIT_SOURCE_DIR}" log -1 --format=%ct
-    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(NOT epoch MATCHES "^[0-9]+$")
-    set(epoch 946684800)  # 2000-01-01, for sources without their history
-  endif()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/release_time.cmake)
 execute_process(COMMAND git -C "${CPACK_INSTKIT_SOURCE_DIR}" rev-parse HEAD
   OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 if(NOT commit MATCHES "^[0-9a-f]+$")

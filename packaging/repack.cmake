@@ -5,15 +5,7 @@
 # when set, else the time of the commit the sources come from (written as UTC), with fixed modes
 # and no owner.
 # Two packs of one commit are then byte-identical, whoever packs them, wherever and whenever.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-else()
-  execute_process(COMMAND git -C "${CPACK_INSTKIT_SOURCE_DIR}" log -1 --format=%ct
-    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(NOT epoch MATCHES "^[0-9]+$")
-    set(epoch 946684800)  # 2000-01-01, for sources without their history
-  endif()
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/release_time.cmake)
 
 get_filename_component(root_name "${CPACK_TEMPORARY_DIRECTORY}" NAME)
 get_filename_component(stage "${CPACK_TEMPORARY_DIRECTORY}" DIRECTORY)
