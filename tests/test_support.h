@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "instutil/shortcut_file.h"
 #include "instutil/shortcuts.h"
 
 // A new, empty folder under %TEMP%\instkit-tests, unique to this process and call.

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "instutil/shortcuts.h"
+#include "instutil/shortcut_file.h"
 
 namespace {
 

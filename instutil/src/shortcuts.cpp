@@ -19,8 +19,6 @@ constexpr wchar_t kShortcutExtension[] = L".lnk";
 constexpr DWORD kFolderScratchChars = MAX_PATH + 1;
 // RemoveStartMenuFolder composes its path in place in a buffer of this many units.
 constexpr size_t kStartMenuFolderChars = 520;
-// A shortcut field is read into this many units: the longest path or command line Windows takes.
-constexpr DWORD kShortcutFieldChars = 32768;
 
 void ReleaseInterface(IUnknown* unknown) {
     unknown->Release();
@@ -482,39 +480,4 @@ int RemoveStartMenuFolder(const wchar_t* folderName) {
     wmemcpy(path.get() + length + 1, folderName, nameLength + 1);
     RemoveFolderIfNoFiles(path.get());
     return 0;
-}
-
-HRESULT ReadShortcutFile(const wchar_t* path, ShortcutFields* fields) {
-    CoInitialize(nullptr);  // stays initialised for the rest of the process
-
-    IShellLinkW* rawLink = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&rawLink));
-    if (FAILED(hr)) return hr;
-    UniqueCom<IShellLinkW> link = OwnCom(rawLink);
-    IPersistFile* rawFile = nullptr;
-    hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&rawFile));
-    if (FAILED(hr)) return hr;
-    UniqueCom<IPersistFile> file = OwnCom(rawFile);
-    hr = file->Load(path, STGM_READ);
-    if (FAILED(hr)) return hr;
-    fields->loaded = true;
-
-    // Room for the longest text a field can hold; a field the shell cannot give reads as empty.
-    WideBufferPtr text(AllocWideBuffer(kShortcutFieldChars));
-    auto take = [&text](HRESULT result, std::wstring* field) {
-        *field = SUCCEEDED(result) ? text.get() : L"";
-        text[0] = L'\0';
-    };
-    const int capacity = static_cast<int>(kShortcutFieldChars);
-    take(link->GetPath(text.get(), capacity, nullptr, SLGP_RAWPATH), &fields->target);
-    take(link->GetArguments(text.get(), capacity), &fields->arguments);
-    take(link->GetWorkingDirectory(text.get(), capacity), &fields->workingDirectory);
-    take(link->GetDescription(text.get(), capacity), &fields->description);
-    int index = -1;
-    take(link->GetIconLocation(text.get(), capacity, &index), &fields->iconFile);
-    fields->iconIndex = index;
-    int show = -1;
-    if (SUCCEEDED(link->GetShowCmd(&show))) fields->showCommand = show;
-    return S_OK;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "instutil/shortcut_file.h"
 #include "instutil/shortcuts.h"
 
 // The release file is not read beyond this many bytes: its values are then unknown.

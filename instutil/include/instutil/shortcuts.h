@@ -12,8 +12,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "instutil/paths.h"
 
 // The revision of the fixed-revision variants.
@@ -140,22 +138,3 @@ NameCheck CheckNamePart(const wchar_t* name);
 bool IsSafeSubfolder(const wchar_t* subfolder);
 bool IsSafeFolderName(const wchar_t* folderName);
 bool IsSafeNamePart(const wchar_t* name);
-
-// The fields of a shortcut file as the shell reads them back. The show command is the one the
-// shell link reports, which some shells do not restore from the file.
-struct ShortcutFields {
-    bool loaded = false;  // the file was loaded as a shortcut
-    std::wstring target;  // the raw path, environment variables not expanded
-    std::wstring arguments;
-    std::wstring workingDirectory;
-    std::wstring description;
-    std::wstring iconFile;
-    int iconIndex = -1;
-    int showCommand = -1;
-};
-
-// Reads the shortcut file `path` through the shell link's IPersistFile, opened for reading only;
-// nothing is resolved, so the shortcut's target is not looked at. S_OK with *fields filled; else
-// the HRESULT of the step that failed, with *fields as far as it got (loaded stays false when the
-// file could not be loaded). Initialises COM on the calling thread for the rest of the process.
-HRESULT ReadShortcutFile(const wchar_t* path, ShortcutFields* fields);
