@@ -5,22 +5,10 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <memory>
-
 namespace {
 
 // A shortcut field is read into this many units: the longest path or command line Windows takes.
 constexpr DWORD kShortcutFieldChars = 32768;
-
-void ReleaseInterface(IUnknown* unknown) {
-    unknown->Release();
-}
-template <class T>
-using UniqueCom = std::unique_ptr<T, decltype(&ReleaseInterface)>;
-template <class T>
-UniqueCom<T> OwnCom(T* object) {
-    return UniqueCom<T>(object, &ReleaseInterface);
-}
 
 }  // namespace
 

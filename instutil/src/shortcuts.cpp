@@ -20,15 +20,6 @@ constexpr DWORD kFolderScratchChars = MAX_PATH + 1;
 // RemoveStartMenuFolder composes its path in place in a buffer of this many units.
 constexpr size_t kStartMenuFolderChars = 520;
 
-void ReleaseInterface(IUnknown* unknown) {
-    unknown->Release();
-}
-template <class T>
-using UniqueCom = std::unique_ptr<T, decltype(&ReleaseInterface)>;
-template <class T>
-UniqueCom<T> OwnCom(T* object) {
-    return UniqueCom<T>(object, &ReleaseInterface);
-}
 using UniqueBstr = std::unique_ptr<OLECHAR, decltype(&::SysFreeString)>;
 
 int ProgramsFolderId() {

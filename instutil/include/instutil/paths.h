@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 #include <memory>
 
@@ -33,6 +34,16 @@ inline UniqueLocal OwnLocal(void* memory) {
 }
 inline UniqueHKey OwnKey(HKEY key) {
     return UniqueHKey(key, &::RegCloseKey);
+}
+// A COM interface pointer, released when its owner goes.
+inline void ReleaseInterface(IUnknown* unknown) {
+    unknown->Release();
+}
+template <class T>
+using UniqueCom = std::unique_ptr<T, decltype(&ReleaseInterface)>;
+template <class T>
+UniqueCom<T> OwnCom(T* object) {
+    return UniqueCom<T>(object, &ReleaseInterface);
 }
 
 // A new WideBuffer of `chars` units whose first unit is the terminator. Caller frees it.
