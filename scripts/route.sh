@@ -84,6 +84,10 @@ instkit_i386_support() {
   fi
 }
 
+# True when 32-bit Wine is installed (set-up installs it where 32-bit code runs, unless apt cannot).
+instkit_wine32_installed() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"
+}
 # Sets instkit_route (i686 or x86_64), instkit_route_why, and instkit_i386 as above; fails,
 # saying why in one line, when a forced route cannot run on this host.
 instkit_choose_route() {
@@ -102,12 +106,21 @@ instkit_choose_route() {
   esac
   case "${INSTKIT_TEST_ARCH:-}" in
   "")
-    if [ "$instkit_i386" = none ]; then instkit_route=x86_64; else instkit_route=i686; fi
-    instkit_route_why=$runs
+    if [ "$instkit_i386" = none ]; then
+      instkit_route=x86_64 instkit_route_why=$runs
+    elif ! instkit_wine32_installed; then
+      instkit_route=x86_64 instkit_route_why="$runs, but 32-bit Wine (wine32:i386) is not installed"
+    else
+      instkit_route=i686 instkit_route_why=$runs
+    fi
     ;;
   i686)
     if [ "$instkit_i386" = none ]; then
       echo "INSTKIT_TEST_ARCH=i686: $runs, so the i686 route cannot run here; use x86_64" >&2
+      return 1
+    fi
+    if ! instkit_wine32_installed; then
+      echo "INSTKIT_TEST_ARCH=i686: 32-bit Wine (wine32:i386) is not installed here; use x86_64" >&2
       return 1
     fi
     instkit_route=i686

@@ -28,11 +28,45 @@ step() {
   instkit_step "$1" "$log" "${@:2}"
 }
 
+# A mirror in the middle of a sync serves index files that do not match their Release file, and
+# apt-get update fails until the sync is over: each try is one line, with a pause between tries.
+# INSTKIT_APT_TRIES and INSTKIT_APT_PAUSE (seconds) change the bounds.
+apt_update() {
+  local tries=${INSTKIT_APT_TRIES:-3} pause=${INSTKIT_APT_PAUSE:-20} try=1 out reason
+  out=$(mktemp)
+  while :; do
+    printf "updating apt's package lists (try %d of %d)... " "$try" "$tries"
+    if as_root apt-get update -q >"$out" 2>&1; then
+      cat "$out" >>"$log"
+      rm -f "$out"
+      echo "done"
+      return 0
+    fi
+    cat "$out" >>"$log"
+    reason=$(grep -E '^E: ' "$out" | head -n 1 | cut -c1-200)
+    echo "failed${reason:+: $reason}"
+    if [ "$try" -ge "$tries" ]; then
+      rm -f "$out"
+      return 1
+    fi
+    try=$((try + 1))
+    sleep "$pause"
+  done
+}
+
 apt_updated=no
 apt_install() {
   local count
   if [ "$apt_updated" = no ]; then
-    step "updating apt's package lists" as_root apt-get update -q || return
+    if [ "$log_started" = no ]; then mkdir -p "${log%/*}" && : >"$log" && log_started=yes; fi
+    if ! apt_update; then
+      # The lists apt already has may still hold every package asked for.
+      if ! apt-get install -s -q --no-install-recommends "$@" >>"$log" 2>&1; then
+        echo "set-up: apt's package lists could not be updated, and $* cannot be resolved from the lists at hand; $log says why" >&2
+        return 1
+      fi
+      echo "set-up: apt's package lists could not all be updated; going on, since $* can be resolved from the lists at hand"
+    fi
     apt_updated=yes
   fi
   count=$(apt-get install -s -q --no-install-recommends "$@" 2>/dev/null | grep -c '^Inst ' || true)
@@ -174,8 +208,14 @@ if [ "${INSTKIT_TEST_ARCH:-}" != x86_64 ]; then
       apt_updated=no
     fi
     if ! installed wine32:i386; then
-      apt_install wine32:i386
-      changes+=("installed wine32:i386")
+      if apt_install wine32:i386; then
+        changes+=("installed wine32:i386")
+      elif [ "${INSTKIT_TEST_ARCH:-}" = i686 ]; then
+        echo "set-up: 32-bit Wine (wine32:i386) could not be installed, and INSTKIT_TEST_ARCH=i686 needs it" >&2
+        exit 1
+      else
+        echo "set-up: 32-bit Wine (wine32:i386) could not be installed, so the x86_64 route runs; $log says why"
+      fi
     fi
   fi
 fi
