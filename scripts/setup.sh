@@ -222,7 +222,7 @@ fi
 
 if [ ${#changes[@]} -gt 0 ]; then
   printf -v said '%s; ' "${changes[@]}"
-  echo "set-up changed this system: ${said%; } (the README says how to undo it)"
+  echo "set-up changed this system: ${said%; } (docs/design.md, \"Undoing set-up\", says how to undo it)"
 fi
 if [ -n "$no_emulation" ]; then
   if [ "$instkit_i386" = none ]; then

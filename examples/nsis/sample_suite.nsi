@@ -71,9 +71,9 @@ RequestExecutionLevel admin
 !endif
 
 ; Signing (optional). The programs are signed before they are packed: take them from the signed
-; release archive (instkit's README, "Signing a release"). The uninstaller and the installer are
-; signed once makensis has written them, when SIGN names a command that signs the file named
-; after it in place and exits with 0, e.g. instkit's own
+; release archive (instkit's docs/releasing.md, "Signing a release"). The uninstaller and the
+; installer are signed once makensis has written them, when SIGN names a command that signs the
+; file named after it in place and exits with 0, e.g. instkit's own
 ;   makensis -DSIGN="/path/to/instkit/scripts/sign.sh --pkcs12 key.p12 --password-file pw --file" ...
 ; The uninstaller is signed before it is packed into the installer, which is signed last.
 !ifdef SIGN
