@@ -56,11 +56,20 @@ LIBIBERTY_LICENSE = "GPL-2.0-or-later WITH GCC-exception-2.0"
 LIBIBERTY_NOTICE = [
     "Copyright (C) Free Software Foundation, Inc.",
     "This file is part of the libiberty library, which is part of GCC.",
-    "It is free software under the GNU General Public License, version 2 or later; in addition",
-    "to the permissions in that license, the Free Software Foundation gives unlimited",
-    "permission to link the compiled version of this file into combinations with other",
-    "programs, and to distribute those combinations without any restriction coming from the",
-    "use of this file."]
+    "",
+    "This file is free software; you can redistribute it and/or modify",
+    "it under the terms of the GNU General Public License as published by",
+    "the Free Software Foundation; either version 2 of the License, or",
+    "(at your option) any later version.",
+    "",
+    "In addition to the permissions in the GNU General Public License, the",
+    "Free Software Foundation gives you unlimited permission to link the",
+    "compiled version of this file into combinations with other programs,",
+    "and to distribute those combinations without any restriction coming",
+    "from the use of this file.  (The General Public License restrictions",
+    "do apply in other respects; for example, they cover modification of",
+    "the file, and distribution when not linked into a combined",
+    "executable.)"]
 
 # Who makes each part upstream (the component's creator), the name of its upstream release,
 # and its CPE product in the NVD's dictionary where one exists (GCC's libraries are matched as
@@ -398,7 +407,7 @@ def notices(parts, programs, version):
             for archive, member in part["libiberty"]:
                 out += ["", f"Except {archive}({member}), {LIBIBERTY[member]}:",
                         f"License: {LIBIBERTY_LICENSE}"]
-                out += ["  " + line for line in LIBIBERTY_NOTICE]
+                out += [("  " + line).rstrip() for line in LIBIBERTY_NOTICE]
             continue
         for paragraph in part["paragraphs"]:
             out += ["Copyright: " + paragraph["copyright"][0]]
@@ -621,7 +630,8 @@ def sbom(parts, files, tools, maps, args):
     for role in ("supplier", "manufacturer", "author"):
         if role not in parties:
             fail(f"--party {role}=NAME|URL|EMAIL is missing")
-    supplier, manufacturer = organisation(parties["supplier"]), organisation(parties["manufacturer"])
+    supplier = organisation(parties["supplier"])
+    manufacturer = organisation(parties["manufacturer"])
     authors = [person(parties["author"])]
     own = licenses({"MIT"}, {}, ("declared", "concluded"))
     inputs = {program: linked_inputs(map_file) for program, map_file in maps}

@@ -134,8 +134,10 @@ for where, value, wanted in [("metadata.supplier", meta.get("supplier", {}), sup
 expect("the SBOM's authors are not the configured one with an e-mail address",
        [entity(a) for a in meta.get("authors", [])] ==
        [(cache["INSTKIT_SBOM_AUTHOR"], "", cache["INSTKIT_SBOM_AUTHOR_EMAIL"])])
-contact = [r["url"] for r in product.get("externalReferences", []) if r["type"] == "security-contact"]
-expect(f"the product's security contact is {contact}", contact == [cache["INSTKIT_SECURITY_CONTACT"]])
+contact = [r["url"] for r in product.get("externalReferences", [])
+           if r["type"] == "security-contact"]
+expect(f"the product's security contact is {contact}",
+       contact == [cache["INSTKIT_SECURITY_CONTACT"]])
 default = re.search(r'INSTKIT_SECURITY_CONTACT "(?:mailto:)?([^"]+)"',
                     open(os.path.join(top, "packaging", "CMakeLists.txt")).read()).group(1)
 readme = open(os.path.join(root, "README.md"), encoding="utf-8").read()
@@ -146,7 +148,8 @@ expect("metadata.licenses is not the document's CC0-1.0",
        meta.get("licenses") == [{"license": {"id": "CC0-1.0"}}])
 tools = meta.get("tools", {}).get("components", [])
 expect(f"metadata.tools is not the generator at the release's version: {tools}",
-       [(t.get("name"), t.get("version")) for t in tools] == [("third_party.py", product["version"])])
+       [(t.get("name"), t.get("version")) for t in tools] ==
+       [("third_party.py", product["version"])])
 built_with = {c["name"]: c for f in bom.get("formulation", []) for c in f.get("components", [])}
 for program in (cache["CMAKE_LINKER"], cache["CMAKE_COMMAND"]):
     package = subprocess.run(["dpkg-query", "-S", os.path.realpath(program)], capture_output=True,
