@@ -312,15 +312,13 @@ def collect(maps):
             key = part_of(path, package)
             part = parts.setdefault(key, {"name": key, **PARTS[key], "package": package,
                                           "version": version, "arch": arch, "archives": {},
-                                          "programs": set(), "taken": {}})
+                                          "programs": set()})
             if (package, version) != (part["package"], part["version"]):
                 fail(f"{key} comes from two packages: {part['package']} and {package}")
             part["programs"].add(program)
             part["archives"].setdefault(path, set())
-            taken = part["taken"].setdefault(program, {}).setdefault(path, set())
             if member:
                 part["archives"][path].add(member)
-                taken.add(member)
     for part in parts.values():
         part["source"] = source_package(part["package"])
         part["upstream_version"] = upstream_version(part["version"])
