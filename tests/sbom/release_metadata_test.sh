@@ -4,12 +4,15 @@
 #   - the sources are REUSE-compliant (`reuse lint`), and the archive carries LICENSE,
 #     THIRD-PARTY-NOTICES.txt and instkit-<version>-win32.cdx.json, the SBOM also beside it;
 #   - the CycloneDX library's strict validator (the official 1.6 schemas) accepts the SBOM, and
-#     rejects a copy with one schema fault;
+#     rejects a copy with one schema fault; so does Debian's python3-jsonschema, on its own;
+#   - a second pack gives the same SBOM, byte for byte; a pack for another target another serial;
 #   - the SBOM's SHA-256 and SHA-512 of each shipped file are those of the archive's files, and
 #     every program and library archive shipped is listed;
 #   - every runtime archive or object in each program's link map, read here on its own, has its
 #     component (the installed package's version and package URL) on which that program depends,
-#     and its part in the notices, with that program among those it is linked into.
+#     and its part in the notices, with that program among those it is linked into; each program
+#     lists the members its own map took and the DLLs it imports and delay-loads; the parties
+#     are the build tree's, and the rest that check_sbom_truth.py says.
 #   release_metadata_test.sh BUILD_TREE SCRATCH WINE_RUN VALIDATOR_DIR
 # SCRATCH is a base path: the folder used is SCRATCH-<the suite's Wine architecture>.
 set -euo pipefail
@@ -23,6 +26,11 @@ if [ ! -x "$node" ]; then
   exit 1
 fi
 validate() { NODE_PATH=$validator/node_modules "$node" "$top/tests/sbom/validate_sbom.js" "$1"; }
+# The second validation: another library, on the schema files the CycloneDX package carries.
+validate_again() {
+  /usr/bin/python3 "$top/tests/sbom/validate_sbom.py" \
+    "$validator/node_modules/@cyclonedx/cyclonedx-library/res/schema" "$1"
+}
 rm -rf "$scratch"
 mkdir -p "$scratch/unpacked"
 
@@ -50,6 +58,22 @@ sed '0,/"SHA-512"/s//"SHA512"/' "$root/$name.cdx.json" >"$scratch/faulty.cdx.jso
 verdict=$(validate "$scratch/faulty.cdx.json") && status=0 || status=$?
 echo "$verdict"
 expect "the validator rejects an SBOM with a schema fault" "$status" 1
+for file in "$root/$name.cdx.json" "$scratch/faulty.cdx.json"; do
+  verdict=$(validate_again "$file") && status=0 || status=$?
+  echo "$verdict" | tail -n 3
+  expect "python-jsonschema's verdict on $(basename "$file")" "$status" \
+    "$([ "$file" = "$scratch/faulty.cdx.json" ] && echo 1 || echo 0)"
+done
+# The serial number: the same for the same inputs (a second pack), another for another target.
+serial() { /usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["serialNumber"])' "$1"; }
+flock "$build/install.lock" cpack --config "$build/CPackConfig.cmake" -B "$scratch/again" >/dev/null
+expect "a second pack gives the same SBOM" \
+  "$(cmp "$scratch/again/$name.cdx.json" "$root/$name.cdx.json" && echo same)" same
+other=${name%-win32}-win64
+flock "$build/install.lock" cpack --config "$build/CPackConfig.cmake" -B "$scratch/other" \
+  -D CPACK_SYSTEM_NAME=win64 -D CPACK_PACKAGE_FILE_NAME="$other" >/dev/null
+expect "packs for two targets carry two serial numbers ($(serial "$root/$name.cdx.json"))" \
+  "$([ "$(serial "$scratch/other/$other.cdx.json")" != "$(serial "$root/$name.cdx.json")" ] && echo different)" different
 
 hashes=$(/usr/bin/python3 "$top/scripts/check_sbom_files.py" "$root/$name.cdx.json" "$root") &&
   status=0 || status=$?
