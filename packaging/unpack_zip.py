@@ -15,10 +15,11 @@ code 1, when any entry
   - is a symbolic link, or anything but a plain file or a folder (Unix modes in its attributes);
   - is encrypted, or compressed otherwise than stored or deflated;
   - yields, unpacked, more or fewer bytes than its header declares, or fails its CRC;
-or when the archive holds more than MAX_ENTRIES entries or declares more than MAX_BYTES bytes
-unpacked (a zip bomb). Nothing is written until every entry has passed; should unpacking still
-fail, FOLDER is removed. Files are written only inside FOLDER, each created new (never through an
-existing name), rw-r--r--, or rwxr-xr-x when the entry's Unix mode lets its owner execute it.
+or when the archive holds more than MAX_ENTRIES (1000) entries or declares more than MAX_BYTES
+(64 MiB) unpacked in all (a zip bomb). Nothing is written until every entry has passed; should
+unpacking still fail, FOLDER is removed. Files are written only inside FOLDER, each created new
+(never through an existing name), rw-r--r--, or rwxr-xr-x when the entry's Unix mode lets its
+owner execute it, less the umask.
 """
 import os
 import shutil
