@@ -57,7 +57,8 @@ mapfile -t programs < <(cat "$work/published.entries" "$work/rebuilt.entries" |
 for program in "${programs[@]}"; do
   if grep -qxF -- "$program" "$work/published.entries" &&
     grep -qxF -- "$program" "$work/rebuilt.entries" &&
-    cmp -s <(member "$published" "$program") <(member "$rebuilt" "$program"); then
+    theirs=$(member "$published" "$program" | sha256sum) &&
+    ours=$(member "$rebuilt" "$program" | sha256sum) && [ "$ours" = "$theirs" ]; then
     built=$(stat -c %s "$work/unsigned/$program")
     echo "${program##*/}: identical to the release's ($built bytes built + $(($(member "$rebuilt" "$program" | wc -c) - built)) bytes of signature)"
   else
