@@ -54,8 +54,8 @@ done
 cmp "$work/one/$archive" "$work/second-tree/$archive"
 echo "$archive: identical in both packs"
 
-# The archive unpacks, with CMake's own unpacker, to exactly the staged files.
-mkdir "$work/unpacked"
-(cd "$work/unpacked" && cmake -E tar xf "$work/one/$archive")
+# The archive unpacks, with the unpacker the release scripts use on archives from outside
+# (packaging/unpack_zip.py), to exactly the staged files.
+python3 "$top/packaging/unpack_zip.py" "$work/one/$archive" "$work/unpacked"
 diff -r "$work/unpacked/${archive%.zip}" "$(echo "$work"/one/_CPack_Packages/*/ZIP/"${archive%.zip}")"
 echo "$archive: unpacks to the staged files"

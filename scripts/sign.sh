@@ -15,7 +15,14 @@
 #   sign.sh --signatures DIR [--out DIR] ARCHIVE
 #       makes the signed archive from an unsigned one and the detached signatures in DIR, without
 #       a key (scripts/verify_release.sh does this with a rebuild's archive); a signature that does
-#       not belong to its program, or whose certificates do not verify, is a failure.
+#       not belong to its program, or whose certificates do not verify, is a failure. DIR is
+#       outside input: only DIR/<program>.sig is read for each program of the archive, a plain
+#       file (never a symbolic link) of at most 256 KiB, or the signing fails; any other *.sig
+#       there is named on stderr and ignored.
+#
+# The archive is outside input too: packaging/unpack_zip.py checks every entry before anything
+# is unpacked, and a hostile one (a name that climbs out, a link, a zip bomb...) is refused with
+# its entry named.
 #
 # KEY is one of
 #   --pkcs12 FILE                  a PKCS#12 file holding the key, its certificate and the chain
@@ -260,10 +267,15 @@ out=$(realpath -- "$out")
 work=$private
 signed_name=$(basename "$archive" .zip)-signed.zip
 
-# The archive's entries in their order, unpacked, and the one time they all carry.
-mkdir "$work/tree"
-cmake -E tar tf "$archive" >"$work/entries" 2>/dev/null || fail "cannot read $archive"
-(cd "$work/tree" && cmake -E tar xf "$archive") || fail "cannot unpack $archive"
+# The archive's entries in their order, unpacked, and the one time they all carry. The archive is
+# outside input: packaging/unpack_zip.py checks every entry before it writes anything, and writes
+# only inside the folder it makes; a refusal names the entry.
+unpack() {
+  python3 "$top/packaging/unpack_zip.py" "$@" 2>"$work/messages" ||
+    fail "$(sed -n '1{s/^unpack_zip\.py: //;p}' "$work/messages")"
+}
+unpack --list "$archive" >"$work/entries"
+unpack "$archive" "$work/tree"
 epoch=$(python3 "$top/packaging/write_zip.py" --time "$archive" 2>/dev/null) ||
   fail "cannot read $archive"
 # Packed again as it stands, the archive must come back byte for byte: then the signed archive
@@ -279,14 +291,43 @@ mapfile -t entries < <(grep -i '\.\(exe\|dll\)$' "$work/entries")
 duplicate=$(printf '%s\n' "${entries[@]##*/}" | sort | uniq -d | head -1)
 [ -z "$duplicate" ] || fail "$archive holds two programs named $duplicate"
 
+# The detached signatures are outside input too. Only <program>.sig for each program of the
+# archive is read: a plain file (a symbolic link is not followed), of at most max_signature bytes;
+# anything else makes the signing fail. Any other *.sig in the folder is named and ignored; files
+# of other names are not looked at.
+max_signature=$((256 * 1024))
+if [ -n "$signatures" ]; then
+  [ -d "$signatures" ] || fail "no folder at $signatures"
+  declare -A wanted=()
+  for entry in "${entries[@]}"; do wanted[${entry##*/}.sig]=1; done
+  while IFS= read -r -d '' found; do
+    name=${found##*/}
+    [ -z "${wanted[$name]+set}" ] || continue
+    printf '%s: ignored %q in %s: not the signature of a program of %s\n' "$me" "$name" \
+      "$signatures" "${archive##*/}" >&2
+  done < <(find "$signatures" -mindepth 1 -maxdepth 1 -iname '*.sig' -print0)
+fi
+# read_signature NAME COPY: the signature NAME from the signatures folder, copied to COPY.
+read_signature() {
+  local from=$signatures/$1 size
+  [ ! -L "$from" ] || fail "$from is a symbolic link: refused"
+  [ -e "$from" ] || fail "no signature at $from"
+  [ -f "$from" ] || fail "$from is not a plain file: refused"
+  size=$(stat -c %s -- "$from")
+  [ "$size" -le "$max_signature" ] || fail "$from is larger than $max_signature bytes: refused"
+  # Read at most one byte more than allowed, should the file have changed since.
+  head -c $((max_signature + 1)) -- "$from" >"$2" </dev/null
+  [ "$(stat -c %s -- "$2")" -le "$max_signature" ] ||
+    fail "$from is larger than $max_signature bytes: refused"
+}
+
 renames=()
 for entry in "${entries[@]}"; do
   program=${entry##*/}
   unsigned=$work/tree/$entry
   signed=$work/$program
   if [ -n "$signatures" ]; then
-    [ -f "$signatures/$program.sig" ] || fail "no signature at $signatures/$program.sig"
-    cp "$signatures/$program.sig" "$signed.sig"
+    read_signature "$program.sig" "$signed.sig"
   else
     sign_file "$unsigned" "$signed"
     renames+=("$signed.sig" "$out/$program.sig")

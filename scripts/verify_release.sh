@@ -23,6 +23,12 @@ published=$(realpath "$1")
 signatures=$(realpath "${2:-$(dirname "$published")}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The published archive is outside input: it is never unpacked. Its programs and its SBOM are read
+# from it (packaging/unpack_zip.py --member), once every entry of it has passed the checks of
+# --list, here before anything is built; a refusal names the entry.
+unpack=(python3 "$top/packaging/unpack_zip.py")
+"${unpack[@]}" --list "$published" >"$work/published.entries" || exit 1
+member() { "${unpack[@]}" --member "$@" 2>/dev/null; }
 
 # The rebuild: the release preset's settings in a build tree of its own, without the tests.
 echo "Building the release from $top ($(git -C "$top" describe --always --dirty 2>/dev/null || echo 'no history'))"
@@ -42,19 +48,19 @@ bash "$top/scripts/sign.sh" --signatures "$signatures" --out "$work/signed" "$un
   >/dev/null || exit 1
 rebuilt=$work/signed/$(basename "$unsigned" .zip)-signed.zip
 
-mkdir "$work/published" "$work/rebuilt" "$work/unsigned"
-(cd "$work/published" && cmake -E tar xf "$published")
-(cd "$work/unsigned" && cmake -E tar xf "$unsigned")
-(cd "$work/rebuilt" && cmake -E tar xf "$rebuilt")
+"${unpack[@]}" "$unsigned" "$work/unsigned" || exit 1
+"${unpack[@]}" --list "$rebuilt" >"$work/rebuilt.entries" || exit 1
 status=0
-# Every program of either archive, by its path in the archive.
-mapfile -t programs < <(cd "$work" && find published rebuilt -type f -iregex '.*\.\(exe\|dll\)' |
-  cut -d/ -f2- | sort -u)
+# Every program of either archive, by its path in the archive, compared as the archives hold it.
+mapfile -t programs < <(cat "$work/published.entries" "$work/rebuilt.entries" |
+  grep -i '\.\(exe\|dll\)$' | sort -u)
 for program in "${programs[@]}"; do
-  ours=$work/rebuilt/$program theirs=$work/published/$program
-  if [ -f "$ours" ] && [ -f "$theirs" ] && cmp -s "$ours" "$theirs"; then
+  if grep -qxF -- "$program" "$work/published.entries" &&
+    grep -qxF -- "$program" "$work/rebuilt.entries" &&
+    theirs=$(member "$published" "$program" | sha256sum) &&
+    ours=$(member "$rebuilt" "$program" | sha256sum) && [ "$ours" = "$theirs" ]; then
     built=$(stat -c %s "$work/unsigned/$program")
-    echo "${program##*/}: identical to the release's ($built bytes built + $(($(stat -c %s "$ours") - built)) bytes of signature)"
+    echo "${program##*/}: identical to the release's ($built bytes built + $(($(member "$rebuilt" "$program" | wc -c) - built)) bytes of signature)"
   else
     echo "${program##*/}: DIFFERS from the release's" >&2
     status=1
@@ -62,7 +68,11 @@ for program in "${programs[@]}"; do
 done
 # The published SBOM (in the archive, and beside it when published there) against the rebuilt
 # files, which it describes unsigned.
-for sbom in "$work"/published/*/*.cdx.json "$(dirname "$published")/$(basename "$unsigned" .zip).cdx.json"; do
+mkdir "$work/in-archive"
+while IFS= read -r entry; do
+  member "$published" "$entry" >"$work/in-archive/${entry##*/}"
+done < <(grep '^[^/]*/[^/]*\.cdx\.json$' "$work/published.entries")
+for sbom in "$work"/in-archive/*.cdx.json "$(dirname "$published")/$(basename "$unsigned" .zip).cdx.json"; do
   [ -f "$sbom" ] || continue
   if python3 "$top/scripts/check_sbom_files.py" "$sbom" "$(echo "$work"/unsigned/*/)" >"$work/sbom.log"; then
     echo "$(basename "$sbom") ($([[ $sbom == "$work"/* ]] && echo in || echo beside) the archive): its hashes are the rebuilt files' ($(grep -c 'as in the SBOM' "$work/sbom.log") files)"

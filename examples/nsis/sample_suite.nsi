@@ -109,6 +109,10 @@ UninstPage instfiles
 
 ; The folder of the installed build (from its Add/Remove Programs entry), or empty.
 Var InstalledFolder
+; How many folders this install creates: $INSTDIR and those of its parents that do not exist yet,
+; counted from $INSTDIR up. Kept in the Add/Remove Programs entry ("CreatedFolders"), so that the
+; uninstaller removes those, when they are left empty, and never a folder that was there before.
+Var CreatedFolders
 
 ; Refuses to go on for anyone who is not an administrator (see RequestExecutionLevel above):
 ; exit code 740, ERROR_ELEVATION_REQUIRED.
@@ -172,6 +176,15 @@ Section "Vortasim"
     ${EndIf}
   ${EndIf}
 
+  ; The folders about to be created (the installed build, removed above, took its own with it).
+  StrCpy $CreatedFolders 0
+  StrCpy $1 $INSTDIR
+  ${DoWhile} $1 != ""
+    ${IfThen} ${FileExists} "$1\*.*" ${|} ${ExitDo} ${|}
+    IntOp $CreatedFolders $CreatedFolders + 1
+    ${GetParent} $1 $1
+  ${Loop}
+
   ; First every file of the suite, release file included...
   SetOutPath "$INSTDIR\${RELINFO_DIR}"
   File "/oname=relinfo.xml" "${RELINFO}"
@@ -189,6 +202,7 @@ Section "Vortasim"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "CreatedFolders" $CreatedFolders
 
   ; ...then the shortcuts. add_shortcuts shows nothing and always exits with 0, so its exit code
   ; says nothing: do not branch on it. Only a start that failed (the error flag) is worth a line.
@@ -213,6 +227,9 @@ Section "Uninstall"
     DetailPrint "remove_shortcuts.exe could not be started: the Start-menu shortcuts stay."
   ${EndIf}
 
+  ; The folders the install created, read before the entry goes: none when it is not there.
+  ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "CreatedFolders"
+
   ; Then the files, and the folders only when they are empty (never RMDir /r "$INSTDIR": the user
   ; may have chosen a folder that holds other things).
   Delete "$INSTDIR\${RELINFO_DIR}\relinfo.xml"
@@ -228,5 +245,15 @@ Section "Uninstall"
   RMDir "$INSTDIR\KELDA\bin\winx64"
   RMDir "$INSTDIR\KELDA\bin"
   RMDir "$INSTDIR\KELDA"
-  RMDir "$INSTDIR"
+  ; Last $INSTDIR and the parents the install created, deepest first, each only when it is empty
+  ; (RMDir without /r), stopping at the first that is not: a folder that existed before the
+  ; install stays, and so does one that now holds something else.
+  StrCpy $2 $INSTDIR
+  ${DoWhile} $1 > 0
+    ClearErrors
+    RMDir $2
+    ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+    ${GetParent} $2 $2
+    IntOp $1 $1 - 1
+  ${Loop}
 SectionEnd

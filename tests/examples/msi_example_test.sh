@@ -48,7 +48,8 @@ RemoveSuiteShortcutsRollback: add_shortcuts.exe 18 deferred rollback system-cont
 # The install script as the package holds it, one line per action in sequence order: the action,
 # a custom action named by the program it runs ("rollback:" before a rollback partner's), and its
 # condition. The old build is removed right
-# after InstallValidate, before any file of the new one is in; remove_shortcuts runs inside the
+# after InstallInitialize, inside the install script (so that a failed install rolls its removal
+# back too) and before any file of the new one is in; remove_shortcuts runs inside the
 # script before RemoveFiles, add_shortcuts inside it after InstallFiles. Wine's msiexec runs
 # deferred actions at InstallFinalize and RemoveExistingProducts as soon as it comes to it, so some
 # orders that fail on Windows pass the runs below: the order is checked here. The rows are shown.
@@ -68,9 +69,14 @@ script=$(msiinfo export "$package_a" InstallExecuteSequence | tr -d '\r' |
 landmarks='InstallValidate|RemoveExistingProducts|InstallInitialize|RemoveFiles|InstallFiles'
 landmarks+='|InstallFinalize|.*_shortcuts\.exe'
 expect "install script order" "$(echo "$script" | cut -f1 | grep -xE "$landmarks" | tr '\n' ' ')" \
-  "InstallValidate RemoveExistingProducts InstallInitialize rollback:add_shortcuts.exe \
+  "InstallValidate InstallInitialize RemoveExistingProducts rollback:add_shortcuts.exe \
 remove_shortcuts.exe RemoveFiles InstallFiles rollback:remove_shortcuts.exe add_shortcuts.exe \
 InstallFinalize "
+# Windows Installer takes RemoveExistingProducts inside the script only immediately after
+# InstallInitialize (or after InstallExecute): no action between the two.
+expect "the action after InstallInitialize" \
+  "$(echo "$script" | cut -f1 | awk 'previous == "InstallInitialize" { print } { previous = $0 }')" \
+  RemoveExistingProducts
 # Each rollback partner right before its action, nothing between them: a failure after the action
 # then undoes it, and only it. On Windows, the add is undone (the shortcuts removed) before the
 # files are taken back out, and the removal undone (the shortcuts made again) after they are back.

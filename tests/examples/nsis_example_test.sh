@@ -3,9 +3,11 @@
 # five shortcuts, pointing into the installed tree, and an Add/Remove Programs entry; a newer build
 # installed over it leaves exactly the new revision's five shortcuts; a silent uninstall puts the
 # Start menu, the disk and the registry entry back as they were. A newer build installed into
-# another folder (/D=) removes the installed copy first, wherever it is, and stops when that
-# fails; an older one is refused unless asked for; a non-administrator's run is refused. Then the wrong order: with relinfo.xml
-# gone before remove_shortcuts runs, the uninstall leaves every shortcut behind.
+# another folder (/D=, a tree of new folders) removes the installed copy first, wherever it is,
+# and stops when that fails; the uninstall removes the folders the install made, and only those;
+# an older one is refused unless asked for; a non-administrator's run is refused. Then the wrong
+# order: with relinfo.xml gone before remove_shortcuts runs, the uninstall leaves every shortcut
+# behind.
 #   nsis_example_test.sh WINE_RUN ARCH PREFIX INSTALLER_18_1 INSTALLER_18_2 SHOW_SHORTCUTS
 #                        AS_NON_ADMIN
 # WINE_RUN, ARCH and PREFIX as cmake/wine-run.sh takes them; the installers are the built example
@@ -17,12 +19,14 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vortasim
 forget_install() {
   (cd / && "$wine_run" "$arch" "$prefix" reg delete "$uninstall_key" /reg:32 /f) \
     </dev/null >/dev/null 2>&1 || true
-  rm -rf "${elsewhere:?}"
+  rm -rf "${elsewhere_top:?}"
 }
 . "$(dirname "$0")/example_helpers.sh"
-# Another install folder, outside Program Files (no blank: /D= takes it as it stands).
-elsewhere_win='C:\Vortasim-elsewhere'
-elsewhere="$drive_c/Vortasim-elsewhere"
+# Another install folder, outside Program Files, in a tree of three new folders (no blank: /D=
+# takes it as it stands).
+elsewhere_win='C:\Elsewhere\Deep\Vortasim'
+elsewhere="$drive_c/Elsewhere/Deep/Vortasim"
+elsewhere_top="$drive_c/Elsewhere"
 
 # uninstall [ROOT ROOT_WIN]: the installed uninstaller (of root when not given), run as it runs
 # itself. Started from the install folder, it copies itself to a temporary folder, starts the copy
@@ -44,12 +48,14 @@ arp_entry() {
     awk '$2 ~ /^REG_/ { name = $1; $1 = $2 = ""; sub(/^ */, ""); print name "=" $0 }' | sort |
     tr '\n' ' '
 }
-# expected_arp_entry VERSION [ROOT_WIN]
+# expected_arp_entry VERSION [ROOT_WIN [CREATED]]: CREATED is the number of folders the install
+# made, 1 (the install folder) when not given.
 expected_arp_entry() {
   local at=${2:-$root_win}
   printf '%s\n' "DisplayName=Vortasim $1" "DisplayVersion=$1" "Publisher=KELDA" \
     "InstallLocation=$at" "UninstallString=\"$at\\uninstall.exe\"" \
-    "QuietUninstallString=\"$at\\uninstall.exe\" /S" "NoModify=0x1" "NoRepair=0x1" |
+    "QuietUninstallString=\"$at\\uninstall.exe\" /S" "NoModify=0x1" "NoRepair=0x1" \
+    "CreatedFolders=0x${3:-1}" |
     sort | tr '\n' ' '
 }
 
@@ -94,7 +100,7 @@ expect "installed files elsewhere" "$(root=$elsewhere installed_files)" "$expect
 expect "shortcuts after the upgrade elsewhere" "$(shortcuts)" \
   "$(expected_shortcuts 18.2 "$elsewhere_win")"
 expect "Add/Remove Programs entry after the upgrade elsewhere" "$(arp_entry)" \
-  "$(expected_arp_entry 18.2 "$elsewhere_win")"
+  "$(expected_arp_entry 18.2 "$elsewhere_win" 3)"
 
 # An older build is refused (1638) and changes nothing...
 expect "downgrade exit code" "$(run "downgrade to 18.1" "$installer_a" /S)" "$(low_byte 1638)"
@@ -106,8 +112,23 @@ expect "downgrade exit code, asked for" \
 expect "shortcuts after the downgrade" "$(shortcuts)" "$(expected_shortcuts 18.1 "$elsewhere_win")"
 
 expect "uninstaller exit code, other folder" "$(uninstall "$elsewhere" "$elsewhere_win")" 0
+# The three folders the install made are gone with it.
 expect_same_files "drive C: after uninstalling from the other folder" "$before" "$(snapshot)"
 expect "Add/Remove Programs entry after uninstalling from the other folder" "$(arp_entry)" ""
+
+# The same tree with its top folder there before, empty: the install makes the two below it, and
+# the uninstall removes those two and leaves the one it found.
+mkdir -p "$elsewhere_top"
+before_tree=$(snapshot)
+expect "install exit code, the top folder there before" \
+  "$(run "install 18.1 below an existing folder" "$installer_a" /S "/D=$elsewhere_win")" 0
+expect "Add/Remove Programs entry, the top folder there before" "$(arp_entry)" \
+  "$(expected_arp_entry 18.1 "$elsewhere_win" 2)"
+expect "uninstaller exit code, the top folder there before" \
+  "$(uninstall "$elsewhere" "$elsewhere_win")" 0
+expect_same_files "drive C: after uninstalling below an existing folder" "$before_tree" \
+  "$(snapshot)"
+rmdir "$elsewhere_top"
 
 # The installed build's uninstaller fails (cut short, it fails its own integrity check): the newer
 # build stops with exit code 2 and leaves the installed one as it was.

@@ -66,8 +66,7 @@ mkdir release
 signed=$(echo "$scratch"/release/instkit-*-win32-signed.zip)
 expect "release folder" "$(ls -A release | tr '\n' ' ')" \
   "add_shortcuts.exe.sig check_shortcuts.exe.sig $(basename "$signed") remove_shortcuts.exe.sig "
-mkdir unpacked
-(cd unpacked && cmake -E tar xf "$signed")
+python3 "$top/packaging/unpack_zip.py" "$signed" unpacked
 expect "programs in the signed archive" "$(cd unpacked/*/bin && echo *)" \
   "add_shortcuts.exe check_shortcuts.exe remove_shortcuts.exe"
 for exe in unpacked/*/bin/*.exe; do
