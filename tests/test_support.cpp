@@ -148,6 +148,11 @@ std::wstring BuiltProgram(const std::wstring& name) {
     return ThisProgramDir() + L"..\\..\\" + name + L"\\" + name + L".exe";
 }
 
+std::string Relinfo(const std::string& folder, const std::string& revision) {
+    return "<r startMenuFolderName=\"" + folder + "\" startMenuShortcutAppendRevision=\"" +
+           revision + "\"/>";
+}
+
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);

@@ -43,6 +43,8 @@ bool InOwnCopy();
 // The built program `name` (add_shortcuts, remove_shortcuts) of this build tree, as seen from a
 // test program in tests/<area>/.
 std::wstring BuiltProgram(const std::wstring& name);
+// A release file that sets the Start-menu folder name and the revision (UTF-8, as written).
+std::string Relinfo(const std::string& folder, const std::string& revision);
 // UTF-8 to UTF-16 and back, for messages and file contents.
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

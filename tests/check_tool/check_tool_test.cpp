@@ -14,11 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string Relinfo(const std::string& folder, const std::string& revision) {
-    return "<r startMenuFolderName=\"" + folder + "\" startMenuShortcutAppendRevision=\"" +
-           revision + "\"/>";
-}
-
 size_t Count(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {

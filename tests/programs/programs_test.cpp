@@ -1,6 +1,8 @@
 // End-to-end runs of the built programs on staged install trees.
 #include "test_support.h"
 
+#include "suite/suite.h"
+
 #include <cwchar>
 #include <ostream>
 #include <set>
@@ -12,11 +14,6 @@ constexpr char kRelinfo[] =
     "  <startMenuFolderName>\"Vortasim 18\"</startMenuFolderName>\n"
     "  <startMenuShortcutAppendRevision>\"18.1\"</startMenuShortcutAppendRevision>\n"
     "</release>\n";
-
-std::string Relinfo(const std::string& folder, const std::string& revision) {
-    return "<r startMenuFolderName=\"" + folder + "\" startMenuShortcutAppendRevision=\"" +
-           revision + "\"/>";
-}
 
 struct Expected {
     const wchar_t* file;
@@ -32,6 +29,21 @@ const Expected kShortcuts[] = {
     {L"Utilities\\Plotview 18.1.lnk", L"vxplot.exe", L"", L"KELDA Plotview Utility"},
     {L"Utilities\\KLD_ADMIN 18.1.lnk", L"KLD_ADMIN.exe", L"", L"KELDA Administration Utility"},
 };
+
+// What add_shortcuts leaves below a Programs folder: the five shortcuts, named <title><ending>.lnk
+// below `folder` ("" or "<name>\\"), with their folders, as ListTree lists them.
+std::vector<std::wstring> ExpectedTree(const std::wstring& folder, const std::wstring& ending) {
+    std::vector<std::wstring> tree = {folder + L"Utilities\\"};
+    if (!folder.empty()) tree.push_back(folder);
+    for (const wchar_t* title : {L"Vortasim Product Launcher", L"Vortasim"}) {
+        tree.push_back(folder + title + ending + L".lnk");
+    }
+    for (const wchar_t* title : {L"Motion", L"Plotview", L"KLD_ADMIN"}) {
+        tree.push_back(folder + L"Utilities\\" + title + ending + L".lnk");
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
 
 }  // namespace
 
@@ -74,8 +86,7 @@ TEST_F(InstallTreeTest, WithoutAFolderNameTheShortcutsGoToTheTopOfPrograms) {
 TEST_F(InstallTreeTest, WithoutARevisionTheNamesEndInTheTitle) {
     Stage("<r startMenuFolderName=\"S\"/>");
     EXPECT_EQ(Run(L"add_shortcuts"), 0u);
-    EXPECT_TRUE(FileExists(commonPrograms_ + L"\\S\\Vortasim Product Launcher.lnk"));
-    EXPECT_TRUE(FileExists(commonPrograms_ + L"\\S\\Utilities\\KLD_ADMIN.lnk"));
+    EXPECT_EQ(ListTree(commonPrograms_), ExpectedTree(L"S\\", L""));
 }
 
 TEST_F(InstallTreeTest, AMissingReleaseFileStaysMissing) {
@@ -84,7 +95,7 @@ TEST_F(InstallTreeTest, AMissingReleaseFileStaysMissing) {
     DeleteFileW(relinfo.c_str());
     EXPECT_EQ(Run(L"add_shortcuts"), 0u);
     EXPECT_FALSE(FileExists(relinfo));
-    EXPECT_TRUE(FileExists(commonPrograms_ + L"\\Vortasim.lnk"));
+    EXPECT_EQ(ListTree(commonPrograms_), ExpectedTree(L"", L""));
 }
 
 TEST_F(InstallTreeTest, NonAdministratorsGetTheirOwnProgramsFolder) {
@@ -94,8 +105,7 @@ TEST_F(InstallTreeTest, NonAdministratorsGetTheirOwnProgramsFolder) {
     EXPECT_EQ(Run(L"add_shortcuts", L"", token), 0u);
     CloseHandle(token);
     EXPECT_TRUE(ListTree(commonPrograms_).empty());
-    EXPECT_EQ(ListTree(userPrograms_).size(), 7u);
-    EXPECT_TRUE(FileExists(userPrograms_ + L"\\Vortasim 18\\Utilities\\Plotview 18.1.lnk"));
+    EXPECT_EQ(ListTree(userPrograms_), ExpectedTree(L"Vortasim 18\\", L" 18.1"));
 }
 
 TEST_F(InstallTreeTest, HostileReleaseValuesWriteNothing) {
@@ -141,6 +151,71 @@ TEST_F(InstallTreeTest, ASystemDllThatCannotBeLoadedEndsTheProgramsQuietly) {
               (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Utilities\\"}));
 }
 
+TEST(SuiteLayout, LevelsAreCountedBelowTheRootOfADriveOrShare) {
+    const std::pair<const wchar_t*, size_t> cases[] = {
+        {L"C:\\Vortasim\\add_shortcuts.exe", 2},
+        {L"D:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe", 5},
+        {L"c:\\a\\\\b\\", 2},  // empty components and a trailing backslash do not count
+        {L"\\\\server\\share\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe", 5},
+        {L"\\\\server\\share\\Vortasim\\add_shortcuts.exe", 2},
+        {L"\\\\?\\C:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe", 5},
+        {L"\\\\?\\unc\\server\\share\\a\\b\\c\\d\\e.exe", 5},
+        {L"\\\\.\\D:\\a\\b.exe", 2},
+        // No root that the rule knows: no levels at all.
+        {L"\\??\\C:\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\\\?\\CC:\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\a\\b\\c\\d\\e.exe", 0},
+        {L"a\\b\\c\\d\\e\\f.exe", 0},
+        {L"1:\\a\\b\\c\\d\\e.exe", 0},
+        {L"C:", 0},
+        {L"", 0},
+    };
+    for (const auto& [path, levels] : cases) {
+        EXPECT_EQ(LevelsBelowRoot(path), levels) << Narrow(path);
+    }
+    EXPECT_EQ(LevelsBelowRoot(nullptr), 0u);
+    EXPECT_FALSE(IsDeepEnoughForInstallRoot(L"C:\\KELDA\\bin\\winx64\\add_shortcuts.exe"));
+    EXPECT_TRUE(
+        IsDeepEnoughForInstallRoot(L"D:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe"));
+}
+
+TEST_F(InstallTreeTest, AtADrivesRootOnlyProgramsFiveLevelsDownWork) {
+    // A release file at the root of the scratch prefix's C: names the suite's folder, as one
+    // planted there would.
+    ASSERT_FALSE(DirExists(L"C:\\commonfiles"));
+    ASSERT_FALSE(DirExists(L"C:\\KELDA"));
+    MakeDirs(L"C:\\commonfiles\\globalsettings");
+    WriteBytes(L"C:\\commonfiles\\globalsettings\\relinfo.xml", kRelinfo);
+    const std::wstring shallow[] = {L"C:\\Vortasim-" + std::to_wstring(GetCurrentProcessId()),
+                                    L"C:\\KELDA\\bin\\winx64"};      // two and four levels down
+    const std::wstring deep = L"C:\\KELDA\\bin\\winx64\\installer";  // a suite at the drive's root
+    auto run = [](const std::wstring& folder, const wchar_t* program) {
+        MakeDirs(folder);
+        std::wstring copy = folder + L"\\" + program + L".exe";
+        CopyFileW(BuiltProgram(program).c_str(), copy.c_str(), FALSE);
+        return RunProgram(L"\"" + copy + L"\"");
+    };
+
+    for (const std::wstring& folder : shallow) {
+        EXPECT_EQ(run(folder, L"add_shortcuts"), 0u);
+        EXPECT_TRUE(ListTree(commonPrograms_).empty()) << Narrow(folder);
+    }
+    EXPECT_EQ(run(deep, L"add_shortcuts"), 0u);
+    const std::vector<std::wstring> made = ListTree(commonPrograms_);
+    EXPECT_EQ(made, ExpectedTree(L"Vortasim 18\\", L" 18.1"));
+    for (const std::wstring& folder : shallow) {
+        EXPECT_EQ(run(folder, L"remove_shortcuts"), 0u);
+        EXPECT_EQ(ListTree(commonPrograms_), made) << Narrow(folder);
+    }
+    EXPECT_EQ(run(deep, L"remove_shortcuts"), 0u);
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+
+    for (const wchar_t* planted : {L"C:\\commonfiles", L"C:\\KELDA"}) RemoveTree(planted);
+    RemoveTree(shallow[0]);
+}
+
 TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {
     // The programs' own handler ends the process at once, with abort's code, and shows nothing.
     EXPECT_EQ(RunProgram(L"\"" + ThisProgramDir() + L"uncaught_probe.exe\"", nullptr, 20000), 3u);
@@ -148,9 +223,6 @@ TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {
 
 // Round trips: add_shortcuts then remove_shortcuts leave the Start menu as it was.
 namespace {
-
-constexpr const char* kTitles[] = {"Vortasim Product Launcher", "Vortasim", "Motion", "Plotview",
-                                   "Plotview Site Information", "KLD_ADMIN"};
 
 struct RoundTrip {
     const char* name;
@@ -212,16 +284,17 @@ TEST_F(InstallTreeTest, FilesOfTheUsersKeepTheirFolders) {
 
     // A file left in Utilities keeps Utilities and the suite's folder.
     EXPECT_EQ(Run(L"add_shortcuts"), 0u);
-    WriteBytes(suite + L"\\Utilities\\notes.txt", "x");
+    const std::wstring notes = suite + L"\\" + kUtilitiesName + L"\\notes.txt";
+    WriteBytes(notes, "x");
     EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
     EXPECT_EQ(ListTree(commonPrograms_),
               (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Utilities\\",
                                          L"Vortasim 18\\Utilities\\notes.txt"}));
-    DeleteFileW((suite + L"\\Utilities\\notes.txt").c_str());
+    DeleteFileW(notes.c_str());
 
     // The site-information shortcut under the current revision goes too.
     EXPECT_EQ(Run(L"add_shortcuts"), 0u);
-    WriteBytes(suite + L"\\Utilities\\Plotview Site Information 18.1.lnk", "x");
+    WriteBytes(suite + kUtilitiesTail.data() + L"Plotview Site Information 18.1.lnk", "x");
     EXPECT_EQ(Run(L"remove_shortcuts"), 0u);
     EXPECT_TRUE(ListTree(commonPrograms_).empty());
 }
@@ -253,7 +326,7 @@ TEST_F(InstallTreeTest, ReadOnlyShortcutsAreRemovedAndNothingElseIsTouched) {
     const std::wstring otherName = scratch_ + L"\\pinned.lnk";
     ASSERT_TRUE(CreateHardLinkW(otherName.c_str(), launcher.c_str(), nullptr));
     ASSERT_TRUE(SetFileAttributesW(launcher.c_str(), FILE_ATTRIBUTE_READONLY));
-    const std::wstring motion = suite + L"\\Utilities\\Motion 18.1.lnk";
+    const std::wstring motion = suite + kUtilitiesTail.data() + L"Motion 18.1.lnk";
     ASSERT_TRUE(DeleteFileW(motion.c_str()));
     MakeDirs(motion);
     SetFileAttributesW(motion.c_str(), FILE_ATTRIBUTE_READONLY);  // Wine keeps no such attribute
@@ -308,11 +381,11 @@ TEST_F(InstallTreeTest, HostileReleaseValuesDeleteNothing) {
     for (const auto& [folderName, revision] : hostile) {
         SCOPED_TRACE(folderName + " / " + revision);
         Stage(Relinfo(folderName, revision));
-        MakeDirs(outside + L"\\Utilities");
+        MakeDirs(outside + L"\\" + kUtilitiesName);
         const std::wstring folder = commonPrograms_ + L"\\" + Widen(folderName);
         // The two folders it would examine, where the name leads somewhere else than to a folder
         // of that name (a suite's own folders, emptied, are removed).
-        for (const wchar_t* tail : {L"\\Utilities", L""}) {
+        for (const std::wstring& tail : {L"\\" + std::wstring(kUtilitiesName), std::wstring()}) {
             std::wstring decoyFolder = resolved(folder + tail);
             if (resolved(folder) != folder && !decoyFolder.empty()) MakeDirs(decoyFolder);
         }
@@ -320,10 +393,11 @@ TEST_F(InstallTreeTest, HostileReleaseValuesDeleteNothing) {
         // removal deletes too.
         std::vector<std::string> endings = {revision.empty() ? "" : " " + revision};
         if (revision.empty()) endings.push_back(" ");
-        for (const char* title : kTitles) {
-            for (const wchar_t* tail : {L"\\", L"\\Utilities\\"}) {
+        for (const RemovalEntry& entry : kRemovalCatalogue) {
+            for (const wchar_t* tail : {kTopTail, kUtilitiesTail.data()}) {
                 for (const std::string& ending : endings) {
-                    std::wstring decoy = resolved(folder + tail + Widen(title + ending) + L".lnk");
+                    std::wstring decoy =
+                        resolved(folder + tail + entry.title + Widen(ending) + L".lnk");
                     if (decoy.empty()) continue;
                     std::wstring parent = decoy.substr(0, decoy.rfind(L'\\'));
                     MakeDirs(parent);
@@ -341,15 +415,19 @@ TEST_F(InstallTreeTest, HostileReleaseValuesDeleteNothing) {
     }
 }
 
-TEST_F(InstallTreeTest, EveryRunExitsWithZero) {
+TEST_F(InstallTreeTest, AnyArgumentsDoTheSameWorkAndExitWithZero) {
     Stage(kRelinfo);
+    const std::vector<std::wstring> installed = ExpectedTree(L"Vortasim 18\\", L" 18.1");
     for (const wchar_t* arguments :
          {L"", L" /?", L" --help", L" -x \"a b\" c", L" \"unterminated"}) {
+        SCOPED_TRACE(Narrow(arguments));
         EXPECT_EQ(Run(L"add_shortcuts", arguments), 0u);
+        EXPECT_EQ(ListTree(commonPrograms_), installed);
         EXPECT_EQ(Run(L"remove_shortcuts", arguments), 0u);
-        EXPECT_EQ(Run(L"remove_shortcuts", arguments), 0u);
+        EXPECT_TRUE(ListTree(commonPrograms_).empty());
+        EXPECT_EQ(Run(L"remove_shortcuts", arguments), 0u);  // with nothing left to remove
+        EXPECT_TRUE(ListTree(commonPrograms_).empty());
     }
-    EXPECT_TRUE(ListTree(commonPrograms_).empty());
 }
 
 // Planted DLLs: markers (tests/marker_dll.c) that record their load.
@@ -392,7 +470,7 @@ TEST_F(InstallTreeTest, NoDllIsTakenFromTheProgramsFolderOrTheCurrentDirectory) 
                           current.c_str());
     };
     EXPECT_EQ(run(L"add_shortcuts"), 0u);
-    EXPECT_EQ(ListTree(commonPrograms_).size(), 7u);
+    EXPECT_EQ(ListTree(commonPrograms_), ExpectedTree(L"Vortasim 18\\", L" 18.1"));
     EXPECT_EQ(run(L"remove_shortcuts"), 0u);
     EXPECT_TRUE(ListTree(commonPrograms_).empty());
 

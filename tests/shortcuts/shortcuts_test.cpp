@@ -1,8 +1,11 @@
 #include "instutil/shortcuts.h"
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 #include <shlobj.h>
+
+#include <thread>
 
 #include "test_support.h"
 
@@ -314,4 +317,25 @@ TEST_F(ShortcutsTest, StartMenuFolderRemoval) {
     RemoveStartMenuFolder(L"\\..\\Victim");
     RemoveProgramsSubfolder(L"\\..\\Victim");
     EXPECT_TRUE(DirExists(scratch_ + L"\\Victim"));
+}
+
+TEST(ComForScope, InitialisesForItsLifeAndBalancesOnlyWhatItInitialised) {
+    // On a thread of its own, where COM starts uninitialised.
+    std::thread([] {
+        {
+            UniqueComInitialization com = InitializeComForScope();
+            EXPECT_TRUE(com);
+            EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);  // already
+            CoUninitialize();
+        }
+        // Balanced: initialising now is the first time again.
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        CoUninitialize();
+        // COM initialised with another model: an empty owner, which balances nothing.
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        EXPECT_FALSE(InitializeComForScope());
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);  // still initialised
+        CoUninitialize();
+        CoUninitialize();
+    }).join();
 }

@@ -4,9 +4,10 @@
 
 #include <memory>
 
-#include "add_shortcuts/catalogue.h"
 #include "files.h"
+#include "instutil/owners.h"
 #include "instutil/paths.h"
+#include "suite/suite.h"
 
 namespace {
 

@@ -5,9 +5,8 @@
 #include <cwchar>
 #include <memory>
 
-#include "add_shortcuts/catalogue.h"
 #include "files.h"
-#include "remove_shortcuts/catalogue.h"
+#include "suite/suite.h"
 
 namespace {
 
