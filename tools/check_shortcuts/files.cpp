@@ -43,13 +43,16 @@ std::wstring FullPath(const std::wstring& path) {
 }
 
 DriveDevice ClassifyDriveDevice(const std::wstring& answer, wchar_t* onto) {
-    for (const wchar_t* network : {L"\\??\\UNC\\", L"\\Device\\Mup", L"\\Device\\LanmanRedirector",
-                                   L"\\Device\\WebDavRedirector", L"\\Device\\RdpDr"}) {
-        if (StartsWithNoCase(answer, network)) return DriveDevice::kNotLocal;
-    }
+    // A link: to a folder of a drive (subst X: C:\folder), or to anything else, a network share
+    // (\??\UNC\server\share) among them.
     if (StartsWithNoCase(answer, L"\\??\\")) {
         *onto = DriveOf(answer.substr(4));
         return *onto ? DriveDevice::kSubstituted : DriveDevice::kNotLocal;
+    }
+    // A device: a network redirector's, or a local one.
+    for (const wchar_t* network : {L"\\Device\\Mup", L"\\Device\\LanmanRedirector",
+                                   L"\\Device\\WebDavRedirector", L"\\Device\\RdpDr"}) {
+        if (StartsWithNoCase(answer, network)) return DriveDevice::kNotLocal;
     }
     return DriveDevice::kLocal;
 }
