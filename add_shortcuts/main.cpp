@@ -5,12 +5,11 @@
 #include "instutil/dll_search.h"
 #include "instutil/paths.h"
 #include "instutil/shortcuts.h"
-
-#include "catalogue.h"
+#include "suite/suite.h"
 
 namespace {
 
-int AddCatalogueEntry(const CatalogueEntry& entry, const wchar_t* root, const wchar_t* folder) {
+void AddCatalogueEntry(const CatalogueEntry& entry, const wchar_t* root, const wchar_t* folder) {
     WideBuffer targetDirectory = ComposeTargetDirectory(root);
     WideBuffer iconFile = ComposeIconFile(root);
     WideBuffer subfolder = ComposeSubfolder(folder, entry.subfolderTail);
@@ -22,32 +21,18 @@ int AddCatalogueEntry(const CatalogueEntry& entry, const wchar_t* root, const wc
     FreeAndClear(&subfolder);
     FreeAndClear(&iconFile);
     FreeAndClear(&targetDirectory);
-    return 0;
 }
 
-int AddShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
-    WideBuffer folder = FetchReleaseValue(GetStartMenuFolderName);
-    DWORD rootSize = GetInstallRoot(nullptr, 0);
-    WideBuffer root = AllocWideBuffer(rootSize);
-    GetInstallRoot(root, rootSize);
-
-    // An unknown install root (a path too long to fetch) or a folder name that would lead
-    // outside the Programs folder writes nothing at all.
-    if (root[0] && IsSafeFolderName(folder)) {
-        for (const CatalogueEntry& entry : kShortcutCatalogue)
-            AddCatalogueEntry(entry, root, folder);
-    }
-
-    FreeAndClear(&root);
-    FreeAndClear(&folder);
-    return 0;
+void AddShortcuts(const wchar_t* root, const wchar_t* folder) {
+    for (const CatalogueEntry& entry : kShortcutCatalogue) AddCatalogueEntry(entry, root, folder);
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything loads a DLL: none may come from this program's folder or the current
     // directory.
     RestrictDllSearchToSystem();
-    return AddShortcutsMain(instance, nullptr, GetCommandLineW(), showCommand);
+    RunFromSuiteStart(AddShortcuts);
+    return 0;
 }

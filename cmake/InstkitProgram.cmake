@@ -7,7 +7,7 @@ function(instkit_add_program name)
   add_executable(${name} WIN32 main.cpp ${name}.rc $<TARGET_OBJECTS:instkit_resources>
     $<TARGET_OBJECTS:instutil_quiet_terminate>)
   target_link_options(${name} PRIVATE -municode "LINKER:-Map=$<TARGET_FILE_DIR:${name}>/${name}.map")
-  target_link_libraries(${name} PRIVATE instutil)
+  target_link_libraries(${name} PRIVATE instkit_suite instutil)
   # NAME.rc includes resources/version.rc and the project's version from the build tree.
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/resources
     ${PROJECT_BINARY_DIR}/resources)

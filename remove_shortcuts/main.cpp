@@ -6,45 +6,29 @@
 #include "instutil/dll_search.h"
 #include "instutil/paths.h"
 #include "instutil/shortcuts.h"
-
-#include "catalogue.h"
+#include "suite/suite.h"
 
 namespace {
 
-int RemoveCatalogueEntry(const RemovalEntry& entry, const wchar_t* folder) {
-    WideBuffer subfolder = ComposeSubfolder(folder, entry.subfolderTail);
-    RemoveProgramShortcutGlobalRevision(subfolder, entry.title);
-    FreeAndClear(&subfolder);
-    return 0;
-}
-
-int RemoveShortcutsMain(HINSTANCE, HINSTANCE, const wchar_t*, int) {
-    WideBuffer folder = FetchReleaseValue(GetStartMenuFolderName);
-    DWORD rootSize = GetInstallRoot(nullptr, 0);
-    WideBuffer root = AllocWideBuffer(rootSize);
-    GetInstallRoot(root, rootSize);
-
-    // An unknown install root (a path too long to fetch) or a folder name that would lead
-    // outside the Programs folder deletes nothing at all.
-    if (root[0] && IsSafeFolderName(folder)) {
-        for (const RemovalEntry& entry : kRemovalCatalogue) RemoveCatalogueEntry(entry, folder);
-        // Utilities first, so that an emptied Utilities no longer holds up the suite's folder.
-        WideBuffer utilities = ComposeUtilitiesFolder(folder);
-        RemoveProgramsSubfolder(utilities);
-        FreeAndClear(&utilities);
-        RemoveStartMenuFolder(folder);
+void RemoveShortcuts(const wchar_t*, const wchar_t* folder) {
+    for (const RemovalEntry& entry : kRemovalCatalogue) {
+        WideBuffer subfolder = ComposeSubfolder(folder, entry.subfolderTail);
+        RemoveProgramShortcutGlobalRevision(subfolder, entry.title);
+        FreeAndClear(&subfolder);
     }
-
-    FreeAndClear(&root);
-    FreeAndClear(&folder);
-    return 0;
+    // Utilities first, so that an emptied Utilities no longer holds up the suite's folder.
+    WideBuffer utilities = ComposeUtilitiesFolder(folder);
+    RemoveProgramsSubfolder(utilities);
+    FreeAndClear(&utilities);
+    RemoveStartMenuFolder(folder);
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything loads a DLL: none may come from this program's folder or the current
     // directory.
     RestrictDllSearchToSystem();
-    return RemoveShortcutsMain(instance, nullptr, GetCommandLineW(), showCommand);
+    RunFromSuiteStart(RemoveShortcuts);
+    return 0;
 }

@@ -1,5 +1,6 @@
 #include "instutil/environment.h"
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 #include <cwchar>

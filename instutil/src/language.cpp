@@ -1,5 +1,7 @@
 #include "instutil/language.h"
 
+#include "instutil/owners.h"
+
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -33,8 +35,6 @@ constexpr wchar_t kSettingsKeyPrefix[] = L"lang=";
 constexpr size_t kSettingsTokenLimit = 49;
 constexpr size_t kMediaTagLimit = 9;
 
-using UniqueFile = std::unique_ptr<FILE, decltype(&fclose)>;
-
 bool IsTokenBlank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -44,7 +44,7 @@ bool IsTokenBlank(int c) {
 // opened gives the empty token.
 void ReadFirstToken(const wchar_t* path, wchar_t* token, size_t limit) {
     token[0] = L'\0';
-    UniqueFile file(_wfopen(path, L"r"), &fclose);
+    UniqueStdioFile file(_wfopen(path, L"r"));
     if (!file) return;
     int c = fgetc(file.get());
     while (c != EOF && IsTokenBlank(c)) c = fgetc(file.get());
@@ -199,7 +199,7 @@ void SaveLanguage(LanguageIndex index, bool save) {
         return;
 
     WideBufferPtr path(JoinStrings(2, versionDir.get(), kSettingsFileName));
-    UniqueFile file(_wfopen(path.get(), L"w"), &fclose);
+    UniqueStdioFile file(_wfopen(path.get(), L"w"));
     if (!file) return;
     fputws(line.get(), file.get());
 }

@@ -1,5 +1,6 @@
 #include "instutil/messages.h"
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 #include <cstring>

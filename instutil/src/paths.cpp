@@ -1,5 +1,7 @@
 #include "instutil/paths.h"
 
+#include "instutil/owners.h"
+
 #include <aclapi.h>
 #include <emmintrin.h>
 #include <shlwapi.h>
@@ -18,7 +20,6 @@ const char kRevisionKey[] = "startMenuShortcutAppendRevision";
 
 namespace {
 
-constexpr int kLevelsAboveRoot = 5;
 constexpr wchar_t kGlobalReleaseFile[] = L"\\commonfiles\\globalsettings\\relinfo.xml";
 constexpr wchar_t kReleaseFileName[] = L"relinfo.xml";
 
@@ -143,7 +144,7 @@ bool RemoveLastPathComponent(wchar_t* path) {
 
 void StripPathLevels(const wchar_t* source, wchar_t* destination) {
     wcscpy(destination, source);
-    for (int level = 0; level < kLevelsAboveRoot; ++level) {
+    for (int level = 0; level < kInstallRootLevels; ++level) {
         RemoveLastPathComponent(destination);
         PathRemoveBackslashW(destination);
     }
@@ -194,7 +195,7 @@ int CreateOpenDirectory(const wchar_t* path) {
                                   &rawEveryone)) {
         return 0;
     }
-    std::unique_ptr<void, decltype(&::FreeSid)> everyone(rawEveryone, &::FreeSid);
+    UniqueSid everyone(rawEveryone);
 
     EXPLICIT_ACCESSW access = {};
     access.grfAccessPermissions = 0xE0071FFF;

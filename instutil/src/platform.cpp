@@ -1,5 +1,7 @@
 #include "instutil/platform.h"
 
+#include "instutil/owners.h"
+
 #include <cwchar>
 
 namespace {

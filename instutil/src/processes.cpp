@@ -1,5 +1,6 @@
 #include "instutil/processes.h"
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 #include <shellapi.h>

@@ -1,5 +1,6 @@
 #include "instutil/shortcut_file.h"
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 #include <objbase.h>

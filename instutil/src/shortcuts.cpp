@@ -1,5 +1,6 @@
 #include "instutil/shortcuts.h"
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 #include <objbase.h>
@@ -19,8 +20,6 @@ constexpr wchar_t kShortcutExtension[] = L".lnk";
 constexpr DWORD kFolderScratchChars = MAX_PATH + 1;
 // RemoveStartMenuFolder composes its path in place in a buffer of this many units.
 constexpr size_t kStartMenuFolderChars = 520;
-
-using UniqueBstr = std::unique_ptr<OLECHAR, decltype(&::SysFreeString)>;
 
 int ProgramsFolderId() {
     return IsAdministrator() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
@@ -84,7 +83,7 @@ HRESULT ListFirstFile(const wchar_t* path, HRESULT* listing) {
     GetFullPathNameW(path, fullSize, fullPath.get(), nullptr);
 
     LPITEMIDLIST rawList = nullptr;
-    UniqueBstr parsePath(SysAllocString(fullPath.get()), &::SysFreeString);
+    UniqueBstr parsePath(SysAllocString(fullPath.get()));
     hr = desktop->ParseDisplayName(nullptr, nullptr, parsePath.get(), nullptr, &rawList, nullptr);
     parsePath.reset();
     UniqueIdList list(rawList, freeIdList);
@@ -202,7 +201,7 @@ BOOL IsAdministrator() {
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &rawAdmins)) {
         return FALSE;
     }
-    std::unique_ptr<void, decltype(&::FreeSid)> admins(rawAdmins, &::FreeSid);
+    UniqueSid admins(rawAdmins);
 
     // A descriptor that lets only the Administrators group read (1) and write (2).
     UniqueLocal descriptor = OwnLocal(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
@@ -310,7 +309,7 @@ HRESULT CreateShortcutFile(const wchar_t* shortcutPath, const wchar_t* target,
     if (FAILED(hr)) return hr;
     UniqueCom<IPersistFile> file = OwnCom(rawFile);
 
-    UniqueBstr path(SysAllocString(shortcutPath), &::SysFreeString);
+    UniqueBstr path(SysAllocString(shortcutPath));
     file->Save(path.get(), TRUE);
     return 0;
 }

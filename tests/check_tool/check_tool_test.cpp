@@ -13,6 +13,7 @@
 
 #include "checks.h"
 #include "report.h"
+#include "suite/suite.h"
 
 namespace {
 
@@ -94,9 +95,8 @@ protected:
     // `arguments` instead of its own.
     void RewriteVortasim(const std::wstring& target, const wchar_t* arguments) {
         ASSERT_EQ(CreateShortcutFile((Suite() + L"Vortasim 18.1.lnk").c_str(), target.c_str(),
-                                     arguments, L"%HOMEDRIVE%%HOMEPATH%", L"Start VSL Now",
-                                     (root_ + L"\\commonfiles\\images\\VxHub2_iconSet.ico").c_str(),
-                                     0, SW_SHOWNORMAL),
+                                     arguments, kWorkingDirectory, L"Start VSL Now",
+                                     (root_ + kIconFile).c_str(), 0, SW_SHOWNORMAL),
                   S_OK);
     }
     std::wstring Target(const wchar_t* name) { return root_ + L"\\KELDA\\bin\\winx64\\" + name; }

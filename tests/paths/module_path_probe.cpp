@@ -4,10 +4,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 namespace {
@@ -33,8 +33,7 @@ std::wstring Release(int (*getter)(WideBuffer*, DWORD)) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
     // The argument vector is one LocalAlloc block, released on every return.
-    std::unique_ptr<wchar_t*, decltype(&::LocalFree)> arguments(
-        CommandLineToArgvW(GetCommandLineW(), &count), &::LocalFree);
+    UniqueOwner<wchar_t*, &::LocalFree> arguments(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!arguments || count < 2) return 2;
 
     std::wstring moduleSize, rootSize;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "instutil/paths.h"
+#include "instutil/owners.h"
 
 // Process identifiers of every running process whose executable file name is `name` (compared
 // without regard to case).

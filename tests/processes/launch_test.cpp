@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "child_process_support.h"
+#include "instutil/owners.h"
 #include "test_support.h"
 
 namespace {

@@ -2,18 +2,18 @@
 
 #include <windows.h>
 
-#include <memory>
+#include <iterator>
 
-#include "add_shortcuts/catalogue.h"
 #include "files.h"
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 #include "instutil/shortcut_file.h"
 #include "leftovers.h"
+#include "suite/suite.h"
 
 namespace {
 
-constexpr size_t kInstallLevels = 5;
-constexpr size_t kCatalogueSize = sizeof(kShortcutCatalogue) / sizeof(kShortcutCatalogue[0]);
+constexpr size_t kCatalogueSize = std::size(kShortcutCatalogue);
 
 // A library WideBuffer as a string, released.
 std::wstring Take(WideBuffer buffer) {
@@ -73,7 +73,7 @@ void CompareFields(const Report& report, const CatalogueEntry& entry, const Shor
 
 void CheckFolder(Report* report, FolderCheck* folder) {
     int needed = GetProgramsFolderFor(folder->allUsers, nullptr, 0);
-    std::unique_ptr<wchar_t[]> path(new wchar_t[needed > 0 ? needed : 1]());
+    WideBufferPtr path(new wchar_t[needed > 0 ? needed : 1]());
     if (GetProgramsFolderFor(folder->allUsers, path.get(), needed > 0 ? needed : 1) == 0) {
         folder->path = path.get();
     }
@@ -159,7 +159,7 @@ void CheckProgramPath(Report* report) {
         return;
     }
     // The install root as the programs derive it: the path less its last components.
-    std::unique_ptr<wchar_t[]> root(new wchar_t[program.size() + 1]());
+    WideBufferPtr root(new wchar_t[program.size() + 1]());
     StripPathLevels(program.c_str(), root.get());
     report->root = root.get();
     for (size_t at = report->root.size(); at < program.size();) {
@@ -168,9 +168,9 @@ void CheckProgramPath(Report* report) {
         if (end > at) ++report->levels;
         at = end + 1;
     }
-    report->tooShallow = report->levels < kInstallLevels;
+    report->tooShallow = report->levels < kInstallRootLevels;
     if (report->tooShallow) {
-        Add(report, finding::kTooShallow, report->root, report->levels, kInstallLevels);
+        Add(report, finding::kTooShallow, report->root, report->levels, kInstallRootLevels);
         return;
     }
     // The targets' folder and the icon, composed as add_shortcuts composes them.
@@ -197,7 +197,7 @@ void CheckReleaseFile(Report* report) {
     BYTE* raw = nullptr;
     DWORD size = 0;
     if (report->releaseExists) ReadWholeFile(report->releaseFile.c_str(), &raw, &size);
-    std::unique_ptr<BYTE[]> content(raw);
+    BytesPtr content(raw);
     report->releaseRead = true;  // a file that cannot be read gives no values, as to the programs
     report->releaseFound = content != nullptr;
     if (!content) {

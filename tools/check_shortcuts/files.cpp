@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "instutil/owners.h"
 #include "instutil/paths.h"
 
 namespace {

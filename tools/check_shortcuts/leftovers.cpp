@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <memory>
 
-#include "add_shortcuts/catalogue.h"
 #include "files.h"
+#include "instutil/owners.h"
 #include "instutil/shortcut_file.h"
-#include "remove_shortcuts/catalogue.h"
+#include "suite/suite.h"
 
 namespace {
 
@@ -46,7 +45,7 @@ Contents ScanFolder(const std::wstring& relative, int depth, const std::wstring&
         contents.holdsFile = true;
         return contents;
     }
-    std::unique_ptr<void, decltype(&::FindClose)> find(rawFind, &::FindClose);
+    UniqueFind find(rawFind);
     size_t entries = 0;
     bool emptyUtilities = false;
     do {
@@ -98,24 +97,21 @@ bool MatchSuiteShortcut(const std::wstring& programs, const std::wstring& relati
     std::wstring stem = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
     stem.resize(stem.size() - 4);  // ".lnk"
     const bool inUtilities = EqualNoCase(LastComponent(directory), kUtilitiesName);
-    const wchar_t* tail = inUtilities ? L"\\Utilities\\" : L"\\";
+    const wchar_t* tail = inUtilities ? kUtilitiesTail.data() : kTopTail;
 
-    const RemovalEntry* match = nullptr;
-    for (const RemovalEntry& entry : kRemovalCatalogue) {
+    const CatalogueEntry* match = nullptr;
+    for (const CatalogueEntry& entry : kSuiteCatalogue) {
         std::wstring title = entry.title;
         if (wcscmp(entry.subfolderTail, tail) != 0) continue;
         if (!EqualNoCase(stem, title) && !StartsWithNoCase(stem, title + L" ")) continue;
         if (!match || title.size() > wcslen(match->title)) match = &entry;
     }
     if (!match) return false;
-    for (const CatalogueEntry& entry : kShortcutCatalogue) {
-        if (!EqualNoCase(entry.title, match->title) || wcscmp(entry.subfolderTail, tail) != 0) {
-            continue;
-        }
+    if (!match->removalOnly) {
         ShortcutFields fields;
         if (FAILED(ReadShortcutFile((programs + L"\\" + relative).c_str(), &fields))) return false;
         std::wstring file = fields.target.substr(fields.target.find_last_of(L"\\/") + 1);
-        if (!EqualNoCase(file, entry.executable)) return false;
+        if (!EqualNoCase(file, match->executable)) return false;
     }
     size_t titleSize = wcslen(match->title);
     *revision = stem.size() > titleSize ? stem.substr(titleSize + 1) : L"";

@@ -18,7 +18,6 @@
 // install's fields and point at existing files of it, and nothing else is off; 1 when something
 // is off; 2 on a usage error (nothing was checked).
 #include <windows.h>
-#include <objbase.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,6 +27,7 @@
 #include "checks.h"
 #include "files.h"
 #include "instutil/dll_search.h"
+#include "instutil/owners.h"
 #include "report.h"
 
 namespace {
@@ -93,7 +93,7 @@ int wmain(int argc, wchar_t** argv) {
         return Usage("PROGRAM names a folder: give the path of add_shortcuts.exe in it");
     }
 
-    CoInitialize(nullptr);  // for the shell link; stays initialised until the tool ends
+    UniqueComInitialization com = InitializeComForScope();  // for the shell link
     const Report report = CheckInstall(program);
 
     Write(json ? JsonReport(report) : TextReport(report));

@@ -6,45 +6,10 @@
 #pragma once
 
 #include <windows.h>
-#include <unknwn.h>
-
-#include <memory>
 
 // A heap-allocated, zero-terminated UTF-16 string. An operation that returns one hands it to
 // the caller, who releases it with FreeAndClear.
 typedef wchar_t* WideBuffer;
-
-// Owners used across the library, so that every path out of a function releases what it took.
-// A WideBuffer or byte buffer held inside the library; release() hands it on.
-using WideBufferPtr = std::unique_ptr<wchar_t[]>;
-using BytesPtr = std::unique_ptr<BYTE[]>;
-// A kernel handle (null when there is none; see OwnHandle for INVALID_HANDLE_VALUE).
-using UniqueHandle = std::unique_ptr<void, decltype(&::CloseHandle)>;
-// Memory from LocalAlloc, or returned by an API that says to free it with LocalFree.
-using UniqueLocal = std::unique_ptr<void, decltype(&::LocalFree)>;
-// An open registry key.
-using UniqueHKey = std::unique_ptr<HKEY__, decltype(&::RegCloseKey)>;
-
-// Takes ownership of a handle; INVALID_HANDLE_VALUE and null both give an empty owner.
-inline UniqueHandle OwnHandle(HANDLE handle) {
-    return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle, &::CloseHandle);
-}
-inline UniqueLocal OwnLocal(void* memory) {
-    return UniqueLocal(memory, &::LocalFree);
-}
-inline UniqueHKey OwnKey(HKEY key) {
-    return UniqueHKey(key, &::RegCloseKey);
-}
-// A COM interface pointer, released when its owner goes.
-inline void ReleaseInterface(IUnknown* unknown) {
-    unknown->Release();
-}
-template <class T>
-using UniqueCom = std::unique_ptr<T, decltype(&ReleaseInterface)>;
-template <class T>
-UniqueCom<T> OwnCom(T* object) {
-    return UniqueCom<T>(object, &ReleaseInterface);
-}
 
 // A new WideBuffer of `chars` units whose first unit is the terminator. Caller frees it.
 WideBuffer AllocWideBuffer(size_t chars);
@@ -59,6 +24,10 @@ void FreeAndClear(WideBuffer* buffer);
 // Cuts `path` in place right after its last backslash, once one trailing backslash has been
 // removed. True when a backslash was found (a drive root stays as it is and gives true).
 bool RemoveLastPathComponent(wchar_t* path);
+
+// The levels between the install root and a program of the suite: the root is the program's path
+// less this many components.
+constexpr int kInstallRootLevels = 5;
 
 // Copies `source` into `destination` less its last five components, without a trailing
 // backslash except at a drive root. `destination` must hold the whole of `source`.
