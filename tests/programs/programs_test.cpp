@@ -1,6 +1,8 @@
 // End-to-end runs of the built programs on staged install trees.
 #include "test_support.h"
 
+#include "suite/suite.h"
+
 #include <cwchar>
 #include <ostream>
 #include <set>
@@ -32,6 +34,21 @@ const Expected kShortcuts[] = {
     {L"Utilities\\Plotview 18.1.lnk", L"vxplot.exe", L"", L"KELDA Plotview Utility"},
     {L"Utilities\\KLD_ADMIN 18.1.lnk", L"KLD_ADMIN.exe", L"", L"KELDA Administration Utility"},
 };
+
+// What add_shortcuts leaves below a Programs folder: the five shortcuts, named <title><ending>.lnk
+// below `folder` ("" or "<name>\\"), with their folders, as ListTree lists them.
+std::vector<std::wstring> ExpectedTree(const std::wstring& folder, const std::wstring& ending) {
+    std::vector<std::wstring> tree = {folder + L"Utilities\\"};
+    if (!folder.empty()) tree.push_back(folder);
+    for (const wchar_t* title : {L"Vortasim Product Launcher", L"Vortasim"}) {
+        tree.push_back(folder + title + ending + L".lnk");
+    }
+    for (const wchar_t* title : {L"Motion", L"Plotview", L"KLD_ADMIN"}) {
+        tree.push_back(folder + L"Utilities\\" + title + ending + L".lnk");
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
 
 }  // namespace
 
@@ -139,6 +156,71 @@ TEST_F(InstallTreeTest, ASystemDllThatCannotBeLoadedEndsTheProgramsQuietly) {
     EXPECT_EQ(runWithoutOleaut32(L"remove_shortcuts"), 0u);
     EXPECT_EQ(ListTree(commonPrograms_),
               (std::vector<std::wstring>{L"Vortasim 18\\", L"Vortasim 18\\Utilities\\"}));
+}
+
+TEST(SuiteLayout, LevelsAreCountedBelowTheRootOfADriveOrShare) {
+    const std::pair<const wchar_t*, size_t> cases[] = {
+        {L"C:\\Vortasim\\add_shortcuts.exe", 2},
+        {L"D:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe", 5},
+        {L"c:\\a\\\\b\\", 2},  // empty components and a trailing backslash do not count
+        {L"\\\\server\\share\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe", 5},
+        {L"\\\\server\\share\\Vortasim\\add_shortcuts.exe", 2},
+        {L"\\\\?\\C:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe", 5},
+        {L"\\\\?\\unc\\server\\share\\a\\b\\c\\d\\e.exe", 5},
+        {L"\\\\.\\D:\\a\\b.exe", 2},
+        // No root that the rule knows: no levels at all.
+        {L"\\??\\C:\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\\\?\\CC:\\a\\b\\c\\d\\e.exe", 0},
+        {L"\\a\\b\\c\\d\\e.exe", 0},
+        {L"a\\b\\c\\d\\e\\f.exe", 0},
+        {L"1:\\a\\b\\c\\d\\e.exe", 0},
+        {L"C:", 0},
+        {L"", 0},
+    };
+    for (const auto& [path, levels] : cases) {
+        EXPECT_EQ(LevelsBelowRoot(path), levels) << Narrow(path);
+    }
+    EXPECT_EQ(LevelsBelowRoot(nullptr), 0u);
+    EXPECT_FALSE(IsDeepEnoughForInstallRoot(L"C:\\KELDA\\bin\\winx64\\add_shortcuts.exe"));
+    EXPECT_TRUE(
+        IsDeepEnoughForInstallRoot(L"D:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe"));
+}
+
+TEST_F(InstallTreeTest, AtADrivesRootOnlyProgramsFiveLevelsDownWork) {
+    // A release file at the root of the scratch prefix's C: names the suite's folder, as one
+    // planted there would.
+    ASSERT_FALSE(DirExists(L"C:\\commonfiles"));
+    ASSERT_FALSE(DirExists(L"C:\\KELDA"));
+    MakeDirs(L"C:\\commonfiles\\globalsettings");
+    WriteBytes(L"C:\\commonfiles\\globalsettings\\relinfo.xml", kRelinfo);
+    const std::wstring shallow[] = {L"C:\\Vortasim-" + std::to_wstring(GetCurrentProcessId()),
+                                    L"C:\\KELDA\\bin\\winx64"};      // two and four levels down
+    const std::wstring deep = L"C:\\KELDA\\bin\\winx64\\installer";  // a suite at the drive's root
+    auto run = [](const std::wstring& folder, const wchar_t* program) {
+        MakeDirs(folder);
+        std::wstring copy = folder + L"\\" + program + L".exe";
+        CopyFileW(BuiltProgram(program).c_str(), copy.c_str(), FALSE);
+        return RunProgram(L"\"" + copy + L"\"");
+    };
+
+    for (const std::wstring& folder : shallow) {
+        EXPECT_EQ(run(folder, L"add_shortcuts"), 0u);
+        EXPECT_TRUE(ListTree(commonPrograms_).empty()) << Narrow(folder);
+    }
+    EXPECT_EQ(run(deep, L"add_shortcuts"), 0u);
+    const std::vector<std::wstring> made = ListTree(commonPrograms_);
+    EXPECT_EQ(made, ExpectedTree(L"Vortasim 18\\", L" 18.1"));
+    for (const std::wstring& folder : shallow) {
+        EXPECT_EQ(run(folder, L"remove_shortcuts"), 0u);
+        EXPECT_EQ(ListTree(commonPrograms_), made) << Narrow(folder);
+    }
+    EXPECT_EQ(run(deep, L"remove_shortcuts"), 0u);
+    EXPECT_TRUE(ListTree(commonPrograms_).empty());
+
+    for (const wchar_t* planted : {L"C:\\commonfiles", L"C:\\KELDA"}) RemoveTree(planted);
+    RemoveTree(shallow[0]);
 }
 
 TEST(ProgramRuntime, AnUncaughtExceptionEndsTheProgramSilently) {

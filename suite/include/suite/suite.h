@@ -151,9 +151,23 @@ inline WideBuffer ComposeUtilitiesFolder(const wchar_t* folder) {
     return JoinStrings(4, L"\\", folder, L"\\", kUtilitiesName);
 }
 
-// The start both programs share, then their work: fetches the install root and the Start-menu
-// folder name that its release file gives, and calls `work` with them. Calls nothing when the
-// programs must write and delete nothing: the install root is unknown (the program's path could
-// not be fetched whole), or the folder name would lead outside the Programs folder
-// (IsSafeFolderName).
+// The components of `path` below its root, empty ones not counted. The root is a drive ("C:\") or
+// a share ("\\server\share\"), also behind a device prefix ("\\?\C:\", "\\?\UNC\server\share\",
+// and the same with "\\.\"). A path that starts with none of these (a relative path, a volume
+// name such as "\\?\Volume{...}\", an NT path "\??\...") has no levels, as has a null path.
+size_t LevelsBelowRoot(const wchar_t* path);
+
+// Whether a program at `programPath` lies deep enough for the install root derived from it: at
+// least kInstallRootLevels (five) components below its root (LevelsBelowRoot). Exactly five is a
+// suite installed at the root of a drive or share. A program placed higher would take that root
+// itself as its install root, and with it a release file and targets that anyone who may create
+// folders there could have planted.
+bool IsDeepEnoughForInstallRoot(const wchar_t* programPath);
+
+// The start both programs share, then their work: fetches the program's path, the install root and
+// the Start-menu folder name that the root's release file gives, and calls `work` with the root
+// and the folder name. Reads nothing beyond the program's own path, and calls nothing, when the
+// program does not lie deep enough (IsDeepEnoughForInstallRoot) or its path is unknown (it could
+// not be fetched whole); calls nothing either when the folder name would lead outside the Programs
+// folder (IsSafeFolderName). The programs then write and delete nothing.
 void RunFromSuiteStart(void (*work)(const wchar_t* root, const wchar_t* folder));
