@@ -168,9 +168,11 @@ void CheckProgramPath(Report* report) {
         if (end > at) ++report->levels;
         at = end + 1;
     }
-    report->tooShallow = report->levels < kInstallRootLevels;
+    // The programs' own rule: placed too shallow, they read nothing beyond their own path.
+    report->tooShallow = !IsDeepEnoughForInstallRoot(program.c_str());
     if (report->tooShallow) {
-        Add(report, finding::kTooShallow, report->root, report->levels, kInstallRootLevels);
+        Add(report, finding::kTooShallow, report->root, LevelsBelowRoot(program.c_str()),
+            kInstallRootLevels);
         return;
     }
     // The targets' folder and the icon, composed as add_shortcuts composes them.
