@@ -2,11 +2,11 @@
 // fields read back from the .lnk through the shell: target, arguments, working directory, icon
 // and description. Prints UTF-8 to standard output; the demo runs it under Wine.
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <string>
 
+#include "instutil/owners.h"
 #include "instutil/shortcut_file.h"
 
 namespace {
@@ -56,9 +56,8 @@ int wmain(int argc, wchar_t** argv) {
         fputs("usage: show_shortcuts FOLDER\n", stderr);
         return 2;
     }
-    CoInitialize(nullptr);
+    UniqueComInitialization com = InitializeComForScope();
     Print(std::wstring(argv[1]) + L"\n");
     List(argv[1], L"  ");
-    CoUninitialize();
     return 0;
 }

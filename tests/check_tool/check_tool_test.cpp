@@ -1,25 +1,42 @@
-// The support tool check_shortcuts on staged installs: what it says, its JSON, its exit code, and
-// that it changes nothing.
+// The support tool check_shortcuts on staged installs: its checks and leftover search run in this
+// process against the tool's core and are judged by the kinds of finding (the JSON "kind");
+// whole runs of the tool show its exit codes, its manifest, its text and JSON, and that it
+// changes nothing.
 #include "test_support.h"
 
 #include <winioctl.h>
 
 #include <functional>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
-#include "instutil/shortcuts.h"
+#include "checks.h"
+#include "report.h"
+#include "suite/suite.h"
 
 namespace {
 
 using nlohmann::json;
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
+// The kinds of the report's findings of `severity`, in order (leftovers: every one listed).
+std::vector<std::string> Kinds(const Report& report, Severity severity) {
+    std::vector<std::string> kinds;
+    for (const Finding& found : report.findings) {
+        if (found.kind->severity == severity) kinds.push_back(found.kind->name);
     }
-    return count;
+    return kinds;
+}
+using Names = std::vector<std::string>;
+
+// The first finding of `kind`; a report without one fails the test.
+const Finding& The(const Report& report, const FindingKind& kind) {
+    for (const Finding& found : report.findings) {
+        if (found.kind == &kind) return found;
+    }
+    ADD_FAILURE() << "no finding " << kind.name;
+    static const Finding none;
+    return none;
 }
 
 // Every file and folder below `root` with its attributes, last write time, size and a hash of
@@ -49,32 +66,32 @@ protected:
         return L"\"" + ThisProgramDir() + L"..\\..\\tools\\check_shortcuts.exe\"";
     }
     // Runs the tool on the staged add_shortcuts.exe; `output` receives what it prints.
-    DWORD Check(std::string* output, HANDLE token = nullptr, const std::wstring& options = L"") {
-        return RunProgram(Tool() + options + L" \"" + bin_ + L"\\add_shortcuts.exe\"", token, 60000,
-                          nullptr, output);
+    DWORD Check(std::string* output, const std::wstring& options = L"") {
+        return RunProgram(Tool() + options + L" \"" + bin_ + L"\\add_shortcuts.exe\"", nullptr,
+                          60000, nullptr, output);
     }
-    // The JSON report, parsed; a report that does not parse fails the test.
-    json CheckJson(DWORD* exitCode) {
-        std::string out;
-        *exitCode = Check(&out, nullptr, L" --json");
-        json parsed = json::parse(out, nullptr, false);
-        EXPECT_FALSE(parsed.is_discarded()) << out;
-        return parsed;
-    }
+    // The checks on the staged add_shortcuts.exe, in this process.
+    Report CheckHere() { return CheckInstall(bin_ + L"\\add_shortcuts.exe"); }
     // The programs the shortcuts start.
     void StageTargets() {
         for (const char* name : {"vxstart", "vxmotion", "vxplot", "KLD_ADMIN"}) {
             WriteBytes(root_ + L"\\KELDA\\bin\\winx64\\" + Widen(name) + L".exe", "x");
         }
     }
+    // A staged install whose five shortcuts add_shortcuts has written.
+    void Install(const std::string& folder = "Vortasim 18", const std::string& revision = "18.1") {
+        Stage(Relinfo(folder, revision));
+        StageTargets();
+        Run(L"add_shortcuts");
+        ASSERT_TRUE(FileExists(Suite() + L"Vortasim 18.1.lnk"));
+    }
     std::wstring Suite() { return commonPrograms_ + L"\\Vortasim 18\\"; }
     // Writes the suite's "Vortasim" shortcut again, as add_shortcuts does, with `target` and
     // `arguments` instead of its own.
     void RewriteVortasim(const std::wstring& target, const wchar_t* arguments) {
         ASSERT_EQ(CreateShortcutFile((Suite() + L"Vortasim 18.1.lnk").c_str(), target.c_str(),
-                                     arguments, L"%HOMEDRIVE%%HOMEPATH%", L"Start VSL Now",
-                                     (root_ + L"\\commonfiles\\images\\VxHub2_iconSet.ico").c_str(),
-                                     0, SW_SHOWNORMAL),
+                                     arguments, kWorkingDirectory, L"Start VSL Now",
+                                     (root_ + kIconFile).c_str(), 0, SW_SHOWNORMAL),
                   S_OK);
     }
     std::wstring Target(const wchar_t* name) { return root_ + L"\\KELDA\\bin\\winx64\\" + name; }
@@ -83,24 +100,22 @@ protected:
 }  // namespace
 
 TEST_F(CheckToolTest, AHealthyInstallPassesAndNothingChanges) {
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Install();
     std::vector<std::string> before = Snapshot(scratch_);
 
+    // The text for a person.
     std::string out;
     EXPECT_EQ(Check(&out), 0u) << out;
-    EXPECT_NE(out.find("install root  " + Narrow(root_) + " "), std::string::npos) << out;
-    EXPECT_EQ(Count(out, "\n  present  Vortasim 18\\"), 5u) << out;
-    EXPECT_NE(out.find("present  Vortasim 18\\Utilities\\KLD_ADMIN 18.1.lnk\n           -> " +
+    EXPECT_NE(out.find("  present  Vortasim 18\\Utilities\\KLD_ADMIN 18.1.lnk\n           -> " +
                        Narrow(root_) + "\\KELDA\\bin\\winx64\\KLD_ADMIN.exe  (exists)\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("Leftovers\n  none\n\nResult: all well"), std::string::npos) << out;
 
-    DWORD code = 0;
-    json report = CheckJson(&code);
-    EXPECT_EQ(code, 0u);
+    // The JSON, read back with a real parser.
+    EXPECT_EQ(Check(&out, L" --json"), 0u);
+    json report = json::parse(out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << out;
     EXPECT_EQ(report["ok"], true);
     EXPECT_EQ(report["program"]["installRoot"], Narrow(root_));
     EXPECT_EQ(report["releaseFile"]["folderName"]["value"], "Vortasim 18");
@@ -115,6 +130,7 @@ TEST_F(CheckToolTest, AHealthyInstallPassesAndNothingChanges) {
         }
     }
     EXPECT_EQ(shortcuts[1]["fields"]["arguments"]["actual"], "-runxs");
+    EXPECT_EQ(report["problems"].size() + report["notes"].size() + report["leftovers"].size(), 0u);
     EXPECT_EQ(Snapshot(scratch_), before);
 }
 
@@ -142,43 +158,52 @@ TEST_F(CheckToolTest, ItsManifestRunsItAsTheInvoker) {
     EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
 }
 
-TEST_F(CheckToolTest, UnusablePathsAreNamed) {
-    // Too shallow at 519 characters; at 520, too long for the programs to use at all.
+TEST_F(CheckToolTest, ProgramsPlacedTooShallowOrTooLongDoNothing) {
+    // Two levels below the drive root, 519 characters: too shallow; the release file at the drive
+    // root is not even looked for.
     const std::wstring name = L"\\add_shortcuts.exe";
-    std::wstring shallow = L"C:\\" + std::wstring(519 - 3 - name.size(), L'a') + name;
-    std::string out;
-    EXPECT_EQ(RunProgram(Tool() + L" " + shallow, nullptr, 60000, nullptr, &out), 1u) << out;
-    EXPECT_NE(out.find("The program lies 2 levels below \"C:\\\", not five"), std::string::npos)
-        << out;
-    EXPECT_EQ(out.find("characters; the programs cannot use"), std::string::npos) << out;
+    const std::wstring shallow = L"C:\\" + std::wstring(519 - 3 - name.size(), L'a') + name;
+    Report report = CheckInstall(shallow);
+    EXPECT_EQ(Kinds(report, Severity::kProblem), (Names{"programMissing", "tooShallow"}));
+    EXPECT_EQ(The(report, finding::kTooShallow).count, 2u);
+    EXPECT_TRUE(report.tooShallow);
+    EXPECT_TRUE(report.releaseFile.empty());
+    EXPECT_FALSE(report.writes);
+    EXPECT_NE(Sentence(The(report, finding::kTooShallow), true)
+                  .find(L"below the drive root C:\\, fewer than 5: from there the programs do "
+                        L"nothing at all"),
+              std::wstring::npos)
+        << Narrow(Sentence(The(report, finding::kTooShallow), true));
 
-    EXPECT_EQ(RunProgram(Tool() + L" C:\\a" + shallow.substr(3), nullptr, 60000, nullptr, &out),
-              1u);
-    EXPECT_NE(out.find("has 520 characters; the programs cannot use a path of 520 or more"),
-              std::string::npos)
-        << out;
+    // At 520 characters, too long for the programs to use at all.
+    report = CheckInstall(L"C:\\a" + shallow.substr(3));
+    EXPECT_EQ(Kinds(report, Severity::kProblem), (Names{"programMissing", "programPathTooLong"}));
+    EXPECT_EQ(The(report, finding::kPathTooLong).count, 520u);
+
+    // A suite installed at a drive's root, exactly five levels deep, is a usable layout.
+    report = CheckInstall(L"C:\\KELDA\\bin\\winx64\\installer\\add_shortcuts.exe");
+    EXPECT_FALSE(report.tooShallow);
+    EXPECT_TRUE(report.layoutOk);
+    EXPECT_EQ(report.levels, 5u);
+    EXPECT_FALSE(report.releaseFile.empty());
 }
 
 TEST_F(CheckToolTest, AMissingReleaseFileIsReported) {
     Stage("");
     DeleteFileW((root_ + L"\\commonfiles\\globalsettings\\relinfo.xml").c_str());
     StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Run(L"add_shortcuts");
 
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("  file          NOT FOUND\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("relinfo.xml is not there: the programs read no folder name"),
-              std::string::npos)
-        << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{"releaseFileMissing"});
     // The programs then write to the top of the Programs folder, which the tool follows.
-    EXPECT_NE(out.find("present  Vortasim Product Launcher.lnk\n"), std::string::npos) << out;
+    const ShortcutCheck& launcher = report.folders[0].shortcuts.at(0);
+    EXPECT_EQ(launcher.path, commonPrograms_ + L"\\Vortasim Product Launcher.lnk");
+    EXPECT_TRUE(launcher.present);
 }
 
 TEST_F(CheckToolTest, AHugeReleaseFileIsReportedWithoutReadingIt) {
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Install();
     // 2 GiB, sparse: the programs cannot allocate it; the tool must not try.
     std::wstring file = root_ + L"\\commonfiles\\globalsettings\\relinfo.xml";
     HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -192,38 +217,25 @@ TEST_F(CheckToolTest, AHugeReleaseFileIsReportedWithoutReadingIt) {
     ASSERT_TRUE(SetEndOfFile(handle));
     CloseHandle(handle);
 
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("  file          NOT READ: 2147483648 bytes\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("relinfo.xml holds 2147483648 bytes; this tool reads no more than 67108864"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("they end with exit code 3 and write and delete nothing."),
-              std::string::npos)
-        << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{"releaseFileTooLarge"});
+    EXPECT_EQ(report.releaseSize, 2147483648ull);
+    EXPECT_FALSE(report.releaseRead);
     // The installed shortcuts are listed, but not judged against values nobody read.
-    EXPECT_EQ(Count(out, "(not judged: relinfo.xml was not read)"), 5u) << out;
-    EXPECT_NE(out.find("Result: 1 problem"), std::string::npos) << out;
+    EXPECT_EQ(Kinds(report, Severity::kLeftover), Names(5, "suiteShortcut"));
+    EXPECT_EQ(CountOf(report, Severity::kLeftover), 0u);
     // What the tool says of the shipped, 32-bit programs.
     if (sizeof(void*) == 4) {
         EXPECT_EQ(Run(L"remove_shortcuts"), 3u);
     }
-    DWORD code = 0;
-    json report = CheckJson(&code);
-    EXPECT_EQ(code, 1u);
-    EXPECT_EQ(report["releaseFile"]["size"], 2147483648ull);
-    EXPECT_EQ(report["releaseFile"]["read"], false);
-    EXPECT_EQ(report["problems"][0]["kind"], "releaseFileTooLarge");
     DeleteFileW(file.c_str());
 }
 
 TEST_F(CheckToolTest, RefusedValuesAreExplainedAndShownEscapedAndBounded) {
     Stage(Relinfo("..\\..\\Startup", "18.1"));
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("\"..\\..\\Startup\"  REFUSED: it has the component \"..\""),
-              std::string::npos)
-        << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{"folderNameRefused"});
+    EXPECT_EQ(report.folder.check.refusal, NameRefusal::kDotComponent);
 
     // A folder name that would drive a terminal, and a long revision with a backslash.
     const std::string folder =
@@ -232,22 +244,21 @@ TEST_F(CheckToolTest, RefusedValuesAreExplainedAndShownEscapedAndBounded) {
     const std::string revision = std::string(5000, 'r') + "\\";
     Stage("<r startMenuFolderName=\"" + folder + " startMenuShortcutAppendRevision=\"" + revision +
           "\"/>");
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("\"S<U+001B>]0;owned<U+0007><U+009B>2J\"  REFUSED: it holds \"<U+001B>\""),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("...(4841 more characters)\"  REFUSED: it holds \"\\\" (U+005C)"),
-              std::string::npos)
-        << out;
-    for (char c : out) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << out;
-    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
-    EXPECT_EQ(out.find(std::string(161, 'r')), std::string::npos);
+    report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), (Names{"folderNameRefused", "revisionRefused"}));
+    // For a person: escaped and bounded, on one line each.
+    std::wstring text = TextReport(report);
+    EXPECT_NE(text.find(L"\"S<U+001B>]0;owned<U+0007><U+009B>2J\"  REFUSED: it holds \"<U+001B>\""),
+              std::wstring::npos)
+        << Narrow(text);
+    EXPECT_NE(text.find(L"...(4841 more characters)\"  REFUSED: it holds \"\\\" (U+005C)"),
+              std::wstring::npos)
+        << Narrow(text);
+    for (wchar_t c : text) EXPECT_TRUE(c == L'\n' || (c >= 0x20 && c < 0x7F)) << Narrow(text);
+    EXPECT_EQ(text.find(std::wstring(161, L'r')), std::wstring::npos);
 
     // As data: the values as they are, the long one cut and marked so.
-    DWORD code = 0;
-    json report = CheckJson(&code);
-    EXPECT_EQ(code, 1u);
-    const json& values = report["releaseFile"];
+    json values = json::parse(Narrow(JsonReport(report)))["releaseFile"];
     EXPECT_EQ(values["folderName"]["value"], folder.substr(0, folder.size() - 1));
     EXPECT_EQ(values["folderName"]["cut"], false);
     EXPECT_EQ(values["folderName"]["refusal"], "forbiddenCharacter");
@@ -259,153 +270,121 @@ TEST_F(CheckToolTest, RefusedValuesAreExplainedAndShownEscapedAndBounded) {
 }
 
 TEST_F(CheckToolTest, ChangedFieldsAreNamedAndOtherSpellingsAccepted) {
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
-
+    Install();
     // The launcher's arguments changed.
     RewriteVortasim(Target(L"vxstart.exe"), L"-runxs -debug");
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("present  Vortasim 18\\Vortasim 18.1.lnk\n           -> " +
-                       Narrow(Target(L"vxstart.exe")) +
-                       "  (exists)\n           arguments         \"-runxs -debug\"  (NOT this "
-                       "install's: \"-runxs\")\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("Vortasim 18.1.lnk has the arguments \"-runxs -debug\", not this install's "
-                       "\"-runxs\".\n\nResult: 1 problem"),
-              std::string::npos)
-        << out;
-    DWORD code = 0;
-    json report = CheckJson(&code);
-    EXPECT_EQ(report["problems"][0]["kind"], "fieldDiffers");
-    EXPECT_EQ(report["problems"][0]["field"]["arguments"]["actual"], "-runxs -debug");
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{"fieldDiffers"});
+    const Finding& differs = The(report, finding::kFieldDiffers);
+    EXPECT_EQ(differs.path, Suite() + L"Vortasim 18.1.lnk");
+    EXPECT_STREQ(differs.field.name, L"arguments");
+    EXPECT_EQ(differs.field.actual, L"-runxs -debug");
+    EXPECT_EQ(differs.field.expected, L"-runxs");
 
     // The right file by its short name: accepted.
     wchar_t shortName[MAX_PATH] = L"";
     ASSERT_GT(GetShortPathNameW(Target(L"vxstart.exe").c_str(), shortName, MAX_PATH), 0u);
     ASSERT_NE(std::wstring(shortName), Target(L"vxstart.exe"));
     RewriteVortasim(shortName, L"-runxs");
-    EXPECT_EQ(Check(&out), 0u) << out;
-    EXPECT_NE(
-        out.find("-> " + Narrow(shortName) + "  (exists; another spelling of this install's " +
-                 Narrow(Target(L"vxstart.exe")) + ")\n"),
-        std::string::npos)
-        << out;
+    report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{});
+    EXPECT_EQ(report.folders[0].shortcuts.at(1).fields.at(0).match, FieldMatch::kOtherSpelling);
 }
 
 TEST_F(CheckToolTest, ANetworkTargetIsNotLookedAt) {
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Install();
     RewriteVortasim(L"\\\\testhost\\share\\vxstart.exe", L"-runxs");
-
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("-> \\\\testhost\\share\\vxstart.exe  (not local, not looked at; not this "
-                       "install's: " +
-                       Narrow(Target(L"vxstart.exe")) + ")\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(
-        out.find("points at \\\\testhost\\share\\vxstart.exe, not at this install's " +
-                 Narrow(Target(L"vxstart.exe")) + " (a path that is not local: not looked at)."),
-        std::string::npos)
-        << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{"fieldDiffers"});
+    const FieldCheck& target = The(report, finding::kFieldDiffers).field;
+    EXPECT_STREQ(target.name, L"target");
+    EXPECT_EQ(target.match, FieldMatch::kNotLocal);
+    EXPECT_EQ(target.actual, L"\\\\testhost\\share\\vxstart.exe");
 }
 
-TEST_F(CheckToolTest, ShortcutsOfTheOtherKindOfRunAreFoundAndExplained) {
+TEST_F(CheckToolTest, ShortcutsOfTheOtherKindOfRunAreFound) {
     Stage(Relinfo("Vortasim 18", "18.1"));
     StageTargets();
     HANDLE token = MakeNonAdminToken();
     ASSERT_NE(token, nullptr);
 
     // Installed without administrator rights, checked by an administrator.
-    ASSERT_EQ(Run(L"add_shortcuts", L"", token), 0u);
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_NE(out.find("5 of the 5 shortcuts are missing from the all-users Programs folder, the "
-                       "one this account's run uses. 5 of them are in the per-user folder, where "
-                       "a run without administrator rights puts them. This account passes the "
-                       "administrator check"),
-              std::string::npos)
-        << out;
+    Run(L"add_shortcuts", L"", token);
+    ASSERT_TRUE(FileExists(userPrograms_ + L"\\Vortasim 18\\Vortasim 18.1.lnk"));
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem),
+              (Names{"shortcutsMissing", "shortcutsInOtherFolder"}));
+    EXPECT_TRUE(The(report, finding::kShortcutsMissing).allUsers);
+    EXPECT_EQ(The(report, finding::kShortcutsMissing).count, 5u);
+    EXPECT_FALSE(The(report, finding::kShortcutsInOtherFolder).allUsers);
+    EXPECT_EQ(The(report, finding::kShortcutsInOtherFolder).count, 5u);
 
     // Installed by an administrator, checked without administrator rights.
-    ASSERT_EQ(Run(L"remove_shortcuts", L"", token), 0u);
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
-    EXPECT_EQ(Check(&out, token), 1u) << out;
-    EXPECT_NE(out.find("5 of the 5 shortcuts are missing from the per-user Programs folder, the "
-                       "one this account's run uses. 5 of them are in the all-users folder, where "
-                       "a run with administrator rights puts them. This account does not pass the "
-                       "administrator check"),
-              std::string::npos)
-        << out;
+    Run(L"remove_shortcuts", L"", token);
+    ASSERT_FALSE(DirExists(userPrograms_ + L"\\Vortasim 18"));
+    Run(L"add_shortcuts");
+    ASSERT_TRUE(FileExists(Suite() + L"Vortasim 18.1.lnk"));
+    ASSERT_TRUE(ImpersonateLoggedOnUser(token));
+    report = CheckHere();
+    RevertToSelf();
     CloseHandle(token);
+    EXPECT_FALSE(report.administrator);
+    EXPECT_EQ(Kinds(report, Severity::kProblem),
+              (Names{"shortcutsMissing", "shortcutsInOtherFolder"}));
+    EXPECT_FALSE(The(report, finding::kShortcutsMissing).allUsers);
+    EXPECT_TRUE(The(report, finding::kShortcutsInOtherFolder).allUsers);
 }
 
 TEST_F(CheckToolTest, AnUpgradesStaleShortcutsAreListed) {
     // 18.0 installed, then 18.1 over it without removing 18.0's shortcuts; an emptied folder of an
     // older release beside them.
     Stage(Relinfo("Vortasim 18", "18.0"));
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Run(L"add_shortcuts");
+    ASSERT_TRUE(FileExists(Suite() + L"Vortasim 18.0.lnk"));
+    Install();
     MakeDirs(commonPrograms_ + L"\\Vortasim 17\\Utilities");
 
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    for (const char* stale :
-         {"Vortasim Product Launcher 18.0.lnk", "Vortasim 18.0.lnk", "Utilities\\Motion 18.0.lnk",
-          "Utilities\\Plotview 18.0.lnk", "Utilities\\KLD_ADMIN 18.0.lnk"}) {
-        EXPECT_NE(
-            out.find("  " + Narrow(Suite()) + stale + "\n           another revision: \"18.0\"\n"),
-            std::string::npos)
-            << stale << "\n"
-            << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{"leftovers"});
+    EXPECT_EQ(The(report, finding::kLeftovers).count, 5u);
+    std::set<std::wstring> stale;
+    for (const Finding& found : report.findings) {
+        if (found.kind != &finding::kOtherRevision) continue;
+        stale.insert(found.path);
+        EXPECT_EQ(found.revision, L"18.0");
     }
-    EXPECT_EQ(Count(out, "another revision"), 5u) << out;
-    EXPECT_NE(out.find(Narrow(commonPrograms_) +
-                       "\\Vortasim 17\\\n           a folder of the suite's shape without files"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("5 leftovers"), std::string::npos) << out;
+    EXPECT_EQ(stale, (std::set<std::wstring>{Suite() + L"Utilities\\KLD_ADMIN 18.0.lnk",
+                                             Suite() + L"Utilities\\Motion 18.0.lnk",
+                                             Suite() + L"Utilities\\Plotview 18.0.lnk",
+                                             Suite() + L"Vortasim 18.0.lnk",
+                                             Suite() + L"Vortasim Product Launcher 18.0.lnk"}));
+    EXPECT_EQ(The(report, finding::kEmptyFolder).path, commonPrograms_ + L"\\Vortasim 17\\");
 }
 
 TEST_F(CheckToolTest, InvisibleCharactersInALeftoversNameAreShown) {
     // An earlier install under a folder name with a soft hyphen, which looks like the current one.
     Stage(Relinfo("Vortasim\xc2\xad 18", "18.1"));
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Run(L"add_shortcuts");
+    ASSERT_TRUE(FileExists(commonPrograms_ + L"\\Vortasim\x00AD 18\\Vortasim 18.1.lnk"));
+    Install();
 
-    std::string out;
-    EXPECT_EQ(Check(&out), 1u) << out;
-    EXPECT_EQ(Count(out, "another folder name: \"Vortasim<U+00AD> 18\"\n"), 5u) << out;
-    EXPECT_NE(out.find(Narrow(commonPrograms_) + "\\Vortasim<U+00AD> 18\\Vortasim 18.1.lnk\n"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(out.find("\xc2\xad"), std::string::npos) << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kLeftover), Names(5, "otherFolder"));
+    const Finding& leftover = The(report, finding::kOtherFolder);
+    EXPECT_EQ(leftover.folder, L"Vortasim\x00AD 18");
+    EXPECT_EQ(Sentence(leftover, true), L"another folder name: \"Vortasim<U+00AD> 18\"");
 }
 
 TEST_F(CheckToolTest, EmptyFoldersOfOtherProgramsAreNoProblem) {
-    Stage(Relinfo("Vortasim 18", "18.1"));
-    StageTargets();
-    ASSERT_EQ(Run(L"add_shortcuts"), 0u);
+    Install();
     MakeDirs(commonPrograms_ + L"\\Other Vendor\\Tools\\Utilities");
     MakeDirs(userPrograms_ + L"\\Another\\Utilities");
     WriteBytes(userPrograms_ + L"\\Another\\readme.txt", "x");
 
-    std::string out;
-    EXPECT_EQ(Check(&out), 0u) << out;
-    EXPECT_NE(out.find(Narrow(commonPrograms_) +
-                       "\\Other Vendor\\Tools\\\n           a folder "
-                       "of the suite's shape without files (it may be another program's)"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(out.find("Another"), std::string::npos) << out;
-    EXPECT_NE(out.find("Note: 1 empty folders of the suite's shape"), std::string::npos) << out;
+    Report report = CheckHere();
+    EXPECT_EQ(Kinds(report, Severity::kProblem), Names{});
+    EXPECT_EQ(Kinds(report, Severity::kLeftover), Names{"emptyFolder"});
+    EXPECT_EQ(The(report, finding::kEmptyFolder).path,
+              commonPrograms_ + L"\\Other Vendor\\Tools\\");
+    EXPECT_EQ(Kinds(report, Severity::kNote), Names{"emptyFoldersListed"});
 }

@@ -1,5 +1,5 @@
-// The support tool's parts that need no process of their own: how it shows hostile text, and
-// which paths it counts as local.
+// The support tool's parts that need no install: how it shows hostile text, and which paths and
+// drives it counts as local.
 #include <gtest/gtest.h>
 
 #include "escape.h"
@@ -48,4 +48,24 @@ TEST(ToolFiles, OnlyLocalDrivePathsAreLocal) {
         EXPECT_FALSE(IsLocalPath(path)) << testing::PrintToString(std::wstring(path));
         EXPECT_FALSE(IsLocalFile(path));
     }
+}
+
+TEST(ToolFiles, DrivesOnNetworkSharesAreNotLocal) {
+    // What QueryDosDeviceW answers on Windows for a drive: substituted onto a share, mapped to a
+    // share (one answer per redirector), a volume, and substituted onto a local folder.
+    for (const wchar_t* network :
+         {L"\\??\\UNC\\server\\share", L"\\??\\unc\\server\\share\\folder",
+          L"\\Device\\LanmanRedirector\\;Z:0000000000012345\\server\\share",
+          L"\\Device\\Mup\\;Z:0000000000012345\\server\\share",
+          L"\\Device\\WebDavRedirector\\;W:00000000000a1b2c\\host\\DavWWWRoot",
+          L"\\Device\\RdpDr\\;T:1\\tsclient\\C", L"\\??\\Volume{0a1b}\\"}) {
+        wchar_t onto = 0;
+        EXPECT_EQ(ClassifyDriveDevice(network, &onto), DriveDevice::kNotLocal)
+            << testing::PrintToString(std::wstring(network));
+    }
+    wchar_t onto = 0;
+    EXPECT_EQ(ClassifyDriveDevice(L"\\Device\\HarddiskVolume3", &onto), DriveDevice::kLocal);
+    EXPECT_EQ(ClassifyDriveDevice(L"\\Device\\CdRom0", &onto), DriveDevice::kLocal);
+    EXPECT_EQ(ClassifyDriveDevice(L"\\??\\d:\\folder", &onto), DriveDevice::kSubstituted);
+    EXPECT_EQ(onto, L'D');
 }

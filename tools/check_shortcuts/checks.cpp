@@ -2,31 +2,24 @@
 
 #include <windows.h>
 
-#include <memory>
+#include <iterator>
 
 #include "files.h"
 #include "instutil/owners.h"
 #include "instutil/paths.h"
+#include "instutil/shortcut_file.h"
+#include "leftovers.h"
 #include "suite/suite.h"
 
 namespace {
 
-constexpr size_t kCatalogueSize = sizeof(kShortcutCatalogue) / sizeof(kShortcutCatalogue[0]);
+constexpr size_t kCatalogueSize = std::size(kShortcutCatalogue);
 
 // A library WideBuffer as a string, released.
 std::wstring Take(WideBuffer buffer) {
     std::wstring text = buffer ? buffer : L"";
     FreeAndClear(&buffer);
     return text;
-}
-
-void AddProblem(Report* report, ProblemKind kind, const std::wstring& path = L"",
-                uint64_t count = 0) {
-    Problem problem;
-    problem.kind = kind;
-    problem.path = path;
-    problem.count = count;
-    report->problems.push_back(problem);
 }
 
 // A value of the release file from the bytes read, by the programs' own search.
@@ -42,6 +35,11 @@ FieldMatch ComparePath(const std::wstring& actual, const std::wstring& expected)
     if (EqualNoCase(actual, expected)) return FieldMatch::kSame;
     if (!IsLocalPath(actual)) return FieldMatch::kNotLocal;
     return SameLocalFile(actual, expected) ? FieldMatch::kOtherSpelling : FieldMatch::kDiffers;
+}
+
+// Whether a field is this install's: the same, or another spelling of the same file.
+bool Matches(const FieldCheck& field) {
+    return field.match == FieldMatch::kSame || field.match == FieldMatch::kOtherSpelling;
 }
 
 FieldCheck TextField(const wchar_t* name, const std::wstring& actual, const std::wstring& expected,
@@ -61,10 +59,7 @@ void CompareFields(const Report& report, const CatalogueEntry& entry, const Shor
     std::wstring target = report.targetDirectory + entry.executable;
     shortcut->fields.push_back(
         {L"target", fields.target, target, ComparePath(fields.target, target)});
-    const FieldMatch targetMatch = shortcut->fields.back().match;
-    shortcut->targetExists =
-        (targetMatch == FieldMatch::kSame || targetMatch == FieldMatch::kOtherSpelling) &&
-        IsLocalFile(target);
+    shortcut->targetExists = Matches(shortcut->fields.back()) && IsLocalFile(target);
     shortcut->fields.push_back(TextField(L"arguments", fields.arguments, entry.arguments, false));
     shortcut->fields.push_back(
         TextField(L"working directory", fields.workingDirectory, kWorkingDirectory, true));
@@ -78,7 +73,7 @@ void CompareFields(const Report& report, const CatalogueEntry& entry, const Shor
 
 void CheckFolder(Report* report, FolderCheck* folder) {
     int needed = GetProgramsFolderFor(folder->allUsers, nullptr, 0);
-    std::unique_ptr<wchar_t[]> path(new wchar_t[needed > 0 ? needed : 1]());
+    WideBufferPtr path(new wchar_t[needed > 0 ? needed : 1]());
     if (GetProgramsFolderFor(folder->allUsers, path.get(), needed > 0 ? needed : 1) == 0) {
         folder->path = path.get();
     }
@@ -105,93 +100,66 @@ void CheckFolder(Report* report, FolderCheck* folder) {
     }
 }
 
-// Problems with the five shortcuts: missing where this account's run looks, found where it does
-// not look, unreadable, or with a field that is not the catalogue's.
+// Problems with the shortcuts: missing where this account's run looks, found where it does not
+// look, unreadable, or with a field that is not the catalogue's.
 void JudgeFolders(Report* report) {
     FolderCheck* used = report->folders[0].used ? &report->folders[0] : &report->folders[1];
     FolderCheck* other = used == &report->folders[0] ? &report->folders[1] : &report->folders[0];
     for (const FolderCheck* folder : {used, other}) {
         if (!folder->path.empty() && !folder->local) {
-            Problem problem;
-            problem.kind = ProblemKind::kProgramsFolderNotLocal;
-            problem.allUsers = folder->allUsers;
-            problem.path = folder->path;
-            report->problems.push_back(problem);
+            Add(report, finding::kProgramsFolderNotLocal, folder->path).allUsers = folder->allUsers;
         }
     }
     if (!report->writes) return;
     if (used->path.empty()) {
-        Problem problem;
-        problem.kind = ProblemKind::kProgramsFolderUnknown;
-        problem.allUsers = used->allUsers;
-        report->problems.push_back(problem);
+        Add(report, finding::kProgramsFolderUnknown).allUsers = used->allUsers;
     } else if (used->local && used->present < kCatalogueSize) {
-        Problem problem;
-        problem.kind = ProblemKind::kShortcutsMissing;
-        problem.allUsers = used->allUsers;
-        problem.count = kCatalogueSize - used->present;
-        problem.other = other->present;
-        report->problems.push_back(problem);
-    } else if (other->present > 0) {
-        Problem problem;
-        problem.kind = ProblemKind::kShortcutsInOtherFolder;
-        problem.allUsers = other->allUsers;
-        problem.count = other->present;
-        report->problems.push_back(problem);
+        Add(report, finding::kShortcutsMissing, L"", kCatalogueSize - used->present, kCatalogueSize)
+            .allUsers = used->allUsers;
+    }
+    if (other->present > 0) {
+        Add(report, finding::kShortcutsInOtherFolder, L"", other->present).allUsers =
+            other->allUsers;
     }
     for (const FolderCheck& folder : report->folders) {
         for (const ShortcutCheck& shortcut : folder.shortcuts) {
             if (!shortcut.present) continue;
             if (!shortcut.readable) {
-                AddProblem(report, ProblemKind::kShortcutUnreadable, shortcut.path);
+                Add(report, finding::kShortcutUnreadable, shortcut.path);
                 continue;
             }
             for (const FieldCheck& field : shortcut.fields) {
-                if (field.match == FieldMatch::kSame || field.match == FieldMatch::kOtherSpelling) {
-                    continue;
-                }
-                Problem problem;
-                problem.kind = ProblemKind::kFieldDiffers;
-                problem.path = shortcut.path;
-                problem.field = field;
-                report->problems.push_back(problem);
+                if (!Matches(field))
+                    Add(report, finding::kFieldDiffers, shortcut.path).field = field;
             }
-            const FieldCheck& target = shortcut.fields.front();
-            if ((target.match == FieldMatch::kSame || target.match == FieldMatch::kOtherSpelling) &&
-                !shortcut.targetExists) {
-                Problem problem;
-                problem.kind = ProblemKind::kTargetMissing;
-                problem.path = shortcut.path;
-                problem.field = target;
-                report->problems.push_back(problem);
+            if (Matches(shortcut.fields.front()) && !shortcut.targetExists) {
+                Add(report, finding::kTargetMissing, shortcut.path).field = shortcut.fields.front();
             }
         }
     }
 }
 
-}  // namespace
-
 void CheckProgramPath(Report* report) {
     const std::wstring& program = report->program;
     report->programLocal = IsLocalPath(program);
     if (!report->programLocal) {
-        AddProblem(report, ProblemKind::kProgramNotLocal);
+        Add(report, finding::kProgramNotLocal);
         return;
     }
     report->programFound = IsLocalFile(program);
-    if (!report->programFound) AddProblem(report, ProblemKind::kProgramMissing);
+    if (!report->programFound) Add(report, finding::kProgramMissing);
     std::wstring name = program.substr(program.rfind(L'\\') + 1);
     if (!EqualNoCase(name, L"add_shortcuts.exe") && !EqualNoCase(name, L"remove_shortcuts.exe")) {
-        report->notes.push_back({NoteKind::kNotNamedLikeProgram});
+        Add(report, finding::kNotNamedLikeProgram);
     }
 
     report->tooLong = program.size() >= kModulePathChars;
     if (report->tooLong) {
-        AddProblem(report, ProblemKind::kPathTooLong, L"", program.size());
+        Add(report, finding::kPathTooLong, L"", program.size(), kModulePathChars);
         return;
     }
-    // The install root as the programs derive it: the path less its last five components.
-    std::unique_ptr<wchar_t[]> root(new wchar_t[program.size() + 1]());
+    // The install root as the programs derive it: the path less its last components.
+    WideBufferPtr root(new wchar_t[program.size() + 1]());
     StripPathLevels(program.c_str(), root.get());
     report->root = root.get();
     for (size_t at = report->root.size(); at < program.size();) {
@@ -200,40 +168,44 @@ void CheckProgramPath(Report* report) {
         if (end > at) ++report->levels;
         at = end + 1;
     }
+    // The programs' own rule: placed too shallow, they read nothing beyond their own path.
+    report->tooShallow = !IsDeepEnoughForInstallRoot(program.c_str());
+    if (report->tooShallow) {
+        Add(report, finding::kTooShallow, report->root, LevelsBelowRoot(program.c_str()),
+            kInstallRootLevels);
+        return;
+    }
     // The targets' folder and the icon, composed as add_shortcuts composes them.
     report->targetDirectory = Take(ComposeTargetDirectory(report->root.c_str()));
     report->iconFile = Take(ComposeIconFile(report->root.c_str()));
-
-    report->layoutOk = report->levels == 5 && StartsWithNoCase(program, report->targetDirectory) &&
-                       program.find(L'\\', report->targetDirectory.size()) != std::wstring::npos;
-    if (report->levels != 5) {
-        AddProblem(report, ProblemKind::kWrongDepth, report->root, report->levels);
-    } else if (!report->layoutOk) {
-        AddProblem(report, ProblemKind::kWrongLayout, report->targetDirectory);
-    }
+    // (For a suite at a drive's root the composition doubles the backslash after the drive.)
+    const std::wstring targets = FullPath(report->targetDirectory);
+    report->layoutOk = StartsWithNoCase(program, targets) &&
+                       program.find(L'\\', targets.size()) != std::wstring::npos;
+    if (!report->layoutOk) Add(report, finding::kWrongLayout, report->targetDirectory);
 }
 
 void CheckReleaseFile(Report* report) {
-    if (!report->programLocal) return;
+    if (!report->programLocal || report->tooShallow) return;
     report->releaseFile = Take(ComposeGlobalReleaseFilePath(report->root.c_str()));
     if (report->releaseFile.empty()) return;  // the install root is unknown
 
     // Its size first: a file too large to read is reported, not read.
     report->releaseExists = LocalFileSize(report->releaseFile, &report->releaseSize);
     if (report->releaseExists && report->releaseSize > kReleaseReadLimit) {
-        AddProblem(report, ProblemKind::kReleaseFileTooLarge);
+        Add(report, finding::kReleaseFileTooLarge, L"", report->releaseSize, kReleaseReadLimit);
         return;
     }
     BYTE* raw = nullptr;
     DWORD size = 0;
     if (report->releaseExists) ReadWholeFile(report->releaseFile.c_str(), &raw, &size);
-    std::unique_ptr<BYTE[]> content(raw);
+    BytesPtr content(raw);
     report->releaseRead = true;  // a file that cannot be read gives no values, as to the programs
     report->releaseFound = content != nullptr;
     if (!content) {
         report->releaseExists = IsLocalFile(report->releaseFile);
-        AddProblem(report, report->releaseExists ? ProblemKind::kReleaseFileUnreadable
-                                                 : ProblemKind::kReleaseFileMissing);
+        Add(report,
+            report->releaseExists ? finding::kReleaseFileUnreadable : finding::kReleaseFileMissing);
     }
 
     report->folder.value = FindValue(content.get(), size, kStartMenuFolderNameKey);
@@ -241,14 +213,12 @@ void CheckReleaseFile(Report* report) {
     report->folder.check = CheckFolderName(report->folder.value.c_str());
     report->revision.check = CheckNamePart(report->revision.value.c_str());
     if (report->folder.check.refusal != NameRefusal::kNone) {
-        AddProblem(report, ProblemKind::kFolderNameRefused);
+        Add(report, finding::kFolderNameRefused).value = report->folder;
     }
     if (report->revision.check.refusal != NameRefusal::kNone) {
-        AddProblem(report, ProblemKind::kRevisionRefused);
+        Add(report, finding::kRevisionRefused).value = report->revision;
     }
-    if (content && report->folder.value.empty()) {
-        AddProblem(report, ProblemKind::kFolderNameNotSet);
-    }
+    if (content && report->folder.value.empty()) Add(report, finding::kFolderNameNotSet);
     report->writes = report->folder.check.refusal == NameRefusal::kNone &&
                      report->revision.check.refusal == NameRefusal::kNone && !report->root.empty();
 }
@@ -273,7 +243,7 @@ void CheckAccount(Report* report) {
         }
     }
     if (report->limitedToken && !report->administrator) {
-        report->notes.push_back({NoteKind::kLimitedToken});
+        Add(report, finding::kLimitedToken);
     }
 }
 
@@ -284,4 +254,17 @@ void CheckProgramsFolders(Report* report) {
         CheckFolder(report, &folder);
     }
     JudgeFolders(report);
+}
+
+}  // namespace
+
+Report CheckInstall(const std::wstring& program) {
+    Report report;
+    report.program = FullPath(program);
+    CheckProgramPath(&report);
+    CheckReleaseFile(&report);
+    CheckAccount(&report);
+    CheckProgramsFolders(&report);
+    FindLeftovers(&report);
+    return report;
 }

@@ -1,13 +1,13 @@
-// The checks, in the order the programs take their steps. Each adds its findings to the report.
+// The checks, in the order the programs take their steps, each adding its findings to the report.
 #pragma once
+
+#include <string>
 
 #include "findings.h"
 
-// Where the program lies: local or not, found, its install root and layout.
-void CheckProgramPath(Report* report);
-// relinfo.xml under the install root: its size, its two values and the programs' verdict.
-void CheckReleaseFile(Report* report);
-// Whether this account passes the administrator check, and whether it runs without elevation.
-void CheckAccount(Report* report);
-// The suite's shortcuts in both Programs folders, field by field against the catalogue.
-void CheckProgramsFolders(Report* report);
+// Everything the tool finds for the installed program at `program`: where it lies (local or not,
+// its install root and layout), relinfo.xml under the install root (its size, its two values and
+// the programs' verdict), whether this account passes the administrator check and runs without
+// elevation, the suite's shortcuts in both Programs folders field by field against the
+// catalogue, and the leftovers of earlier installs (leftovers.h). Reads only.
+Report CheckInstall(const std::wstring& program);

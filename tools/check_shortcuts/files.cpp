@@ -43,32 +43,52 @@ std::wstring FullPath(const std::wstring& path) {
     return full;
 }
 
+DriveDevice ClassifyDriveDevice(const std::wstring& answer, wchar_t* onto) {
+    // A link: to a folder of a drive (subst X: C:\folder), or to anything else, a network share
+    // (\??\UNC\server\share) among them.
+    if (StartsWithNoCase(answer, L"\\??\\")) {
+        *onto = DriveOf(answer.substr(4));
+        return *onto ? DriveDevice::kSubstituted : DriveDevice::kNotLocal;
+    }
+    // A device: a network redirector's, or a local one.
+    for (const wchar_t* network : {L"\\Device\\Mup", L"\\Device\\LanmanRedirector",
+                                   L"\\Device\\WebDavRedirector", L"\\Device\\RdpDr"}) {
+        if (StartsWithNoCase(answer, network)) return DriveDevice::kNotLocal;
+    }
+    return DriveDevice::kLocal;
+}
+
 bool IsLocalPath(const std::wstring& path) {
     if (path.empty()) return false;
     wchar_t letter = DriveOf(FullPath(path));
-    if (!letter) return false;  // UNC, device or otherwise not a drive path
-    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
-    switch (GetDriveTypeW(root)) {
-        case DRIVE_FIXED:
-        case DRIVE_REMOVABLE:
-        case DRIVE_CDROM:
-        case DRIVE_RAMDISK:
-            break;
-        default:  // remote, unknown, or no such drive
-            return false;
-    }
-    // A drive substituted for a network path (subst X: \\server\share).
-    const wchar_t device[] = {letter, L':', L'\0'};
-    wchar_t target[1024] = L"";
-    if (QueryDosDeviceW(device, target, 1024)) {
-        std::wstring mapped = target;
-        if (StartsWithNoCase(mapped, L"\\??\\UNC\\") ||
-            StartsWithNoCase(mapped, L"\\Device\\Mup") ||
-            StartsWithNoCase(mapped, L"\\Device\\LanmanRedirector")) {
-            return false;
+    // A drive substituted onto a folder of another drive is as local as that drive; a chain of
+    // substitutions is followed a few steps, no further.
+    for (int step = 0; letter && step < 4; ++step) {
+        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        switch (GetDriveTypeW(root)) {
+            case DRIVE_FIXED:
+            case DRIVE_REMOVABLE:
+            case DRIVE_CDROM:
+            case DRIVE_RAMDISK:
+                break;
+            default:  // remote, unknown, or no such drive
+                return false;
+        }
+        const wchar_t device[] = {letter, L':', L'\0'};
+        wchar_t answer[1024] = L"";
+        if (!QueryDosDeviceW(device, answer, 1024)) return true;
+        wchar_t onto = 0;
+        switch (ClassifyDriveDevice(answer, &onto)) {
+            case DriveDevice::kLocal:
+                return true;
+            case DriveDevice::kNotLocal:
+                return false;
+            case DriveDevice::kSubstituted:
+                letter = onto == letter ? 0 : onto;
+                break;
         }
     }
-    return true;
+    return false;  // UNC, device or otherwise not a drive path, or substituted too deep
 }
 
 bool IsLocalFile(const std::wstring& path) {

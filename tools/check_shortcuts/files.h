@@ -14,6 +14,13 @@ std::wstring FullPath(const std::wstring& path);
 // device paths and network drives are not.
 bool IsLocalPath(const std::wstring& path);
 
+// What QueryDosDeviceW answers for a drive ("X:"), read: not local (a network share, as
+// \??\UNC\server\share for a drive substituted onto one, a network redirector's device, or any
+// other \??\ link that is not a drive's folder), a drive substituted onto a folder of another
+// drive (`*onto` receives that drive's letter), or a local device such as \Device\HarddiskVolume3.
+enum class DriveDevice { kLocal, kNotLocal, kSubstituted };
+DriveDevice ClassifyDriveDevice(const std::wstring& answer, wchar_t* onto);
+
 // Whether the local `path` names an existing file (not a folder); false for any other path.
 bool IsLocalFile(const std::wstring& path);
 // Whether the local `path` names an existing folder.

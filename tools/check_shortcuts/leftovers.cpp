@@ -3,9 +3,10 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <memory>
 
 #include "files.h"
+#include "instutil/owners.h"
+#include "instutil/shortcut_file.h"
 #include "suite/suite.h"
 
 namespace {
@@ -44,7 +45,7 @@ Contents ScanFolder(const std::wstring& relative, int depth, const std::wstring&
         contents.holdsFile = true;
         return contents;
     }
-    std::unique_ptr<void, decltype(&::FindClose)> find(rawFind, &::FindClose);
+    UniqueFind find(rawFind);
     size_t entries = 0;
     bool emptyUtilities = false;
     do {
@@ -96,24 +97,21 @@ bool MatchSuiteShortcut(const std::wstring& programs, const std::wstring& relati
     std::wstring stem = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
     stem.resize(stem.size() - 4);  // ".lnk"
     const bool inUtilities = EqualNoCase(LastComponent(directory), kUtilitiesName);
-    const wchar_t* tail = inUtilities ? L"\\Utilities\\" : L"\\";
+    const wchar_t* tail = inUtilities ? kUtilitiesTail.data() : kTopTail;
 
-    const RemovalEntry* match = nullptr;
-    for (const RemovalEntry& entry : kRemovalCatalogue) {
+    const CatalogueEntry* match = nullptr;
+    for (const CatalogueEntry& entry : kSuiteCatalogue) {
         std::wstring title = entry.title;
         if (wcscmp(entry.subfolderTail, tail) != 0) continue;
         if (!EqualNoCase(stem, title) && !StartsWithNoCase(stem, title + L" ")) continue;
         if (!match || title.size() > wcslen(match->title)) match = &entry;
     }
     if (!match) return false;
-    for (const CatalogueEntry& entry : kShortcutCatalogue) {
-        if (!EqualNoCase(entry.title, match->title) || wcscmp(entry.subfolderTail, tail) != 0) {
-            continue;
-        }
+    if (!match->removalOnly) {
         ShortcutFields fields;
         if (FAILED(ReadShortcutFile((programs + L"\\" + relative).c_str(), &fields))) return false;
         std::wstring file = fields.target.substr(fields.target.find_last_of(L"\\/") + 1);
-        if (!EqualNoCase(file, entry.executable)) return false;
+        if (!EqualNoCase(file, match->executable)) return false;
     }
     size_t titleSize = wcslen(match->title);
     *revision = stem.size() > titleSize ? stem.substr(titleSize + 1) : L"";
@@ -126,23 +124,22 @@ bool MatchSuiteShortcut(const std::wstring& programs, const std::wstring& relati
     return true;
 }
 
-LeftoverKind KindOf(const Report& report, const std::wstring& folder, const std::wstring& revision,
-                    bool blankName) {
-    if (!report.writes) return LeftoverKind::kFound;
-    if (blankName) return LeftoverKind::kBlankName;
+const FindingKind& KindOf(const Report& report, const std::wstring& folder,
+                          const std::wstring& revision, bool blankName) {
+    if (!report.writes) return finding::kSuiteShortcut;
+    if (blankName) return finding::kBlankName;
     const bool sameFolder = EqualNoCase(folder, report.folder.value);
     const bool sameRevision = EqualNoCase(revision, report.revision.value);
-    if (!sameFolder && !sameRevision) return LeftoverKind::kOtherFolderAndRevision;
-    if (!sameFolder) return LeftoverKind::kOtherFolder;
-    if (!sameRevision) return LeftoverKind::kOtherRevision;
+    if (!sameFolder && !sameRevision) return finding::kOtherFolderAndRevision;
+    if (!sameFolder) return finding::kOtherFolder;
+    if (!sameRevision) return finding::kOtherRevision;
     // One of the five, or another name remove_shortcuts deletes with the current values.
-    return LeftoverKind::kFound;
+    return finding::kSuiteShortcut;
 }
 
 }  // namespace
 
 void FindLeftovers(Report* report) {
-    size_t shortcuts = 0;
     size_t emptyFolders = 0;
     for (const FolderCheck& folder : report->folders) {
         if (folder.path.empty() || !folder.local) continue;
@@ -152,20 +149,18 @@ void FindLeftovers(Report* report) {
         report->searchCut = report->searchCut || scan.cut;
 
         for (const std::wstring& relative : scan.shortcuts) {
-            Leftover leftover;
+            std::wstring name;
+            std::wstring revision;
             bool blankName = false;
-            if (!MatchSuiteShortcut(folder.path, relative, &leftover.folder, &leftover.revision,
-                                    &blankName)) {
-                continue;
-            }
-            leftover.kind = KindOf(*report, leftover.folder, leftover.revision, blankName);
-            if (report->writes && leftover.kind == LeftoverKind::kFound) continue;
-            leftover.path = folder.path + L"\\" + relative;
+            if (!MatchSuiteShortcut(folder.path, relative, &name, &revision, &blankName)) continue;
+            const FindingKind& kind = KindOf(*report, name, revision, blankName);
+            if (report->writes && &kind == &finding::kSuiteShortcut) continue;
+            Finding& leftover = Add(report, kind, folder.path + L"\\" + relative);
+            leftover.folder = name;
+            leftover.revision = revision;
             // Values refused: remove_shortcuts deletes nothing, so every suite shortcut stays.
             // Values unknown (relinfo.xml not read): nothing can be said of it.
             leftover.counts = report->releaseRead;
-            report->leftovers.push_back(leftover);
-            if (leftover.counts) ++shortcuts;
         }
         // The outermost of nested empty folders stands for them all.
         for (const std::wstring& relative : scan.emptyFolders) {
@@ -175,19 +170,14 @@ void FindLeftovers(Report* report) {
                                   StartsWithNoCase(relative, other + L"\\"));
             }
             if (!inner) {
-                report->leftovers.push_back({folder.path + L"\\" + relative + L"\\",
-                                             LeftoverKind::kEmptyFolder, L"", L"", false});
+                Add(report, finding::kEmptyFolder, folder.path + L"\\" + relative + L"\\");
                 ++emptyFolders;
             }
         }
     }
     // Shortcuts of the suite count; empty folders may be another program's and are only listed.
-    if (shortcuts > 0) {
-        Problem problem;
-        problem.kind = ProblemKind::kLeftovers;
-        problem.count = shortcuts;
-        report->problems.push_back(problem);
-    }
-    if (emptyFolders > 0) report->notes.push_back({NoteKind::kEmptyFolders, emptyFolders});
-    if (report->searchCut) report->notes.push_back({NoteKind::kSearchCut, kScanEntries});
+    size_t shortcuts = CountOf(*report, Severity::kLeftover);
+    if (shortcuts > 0) Add(report, finding::kLeftovers, L"", shortcuts);
+    if (emptyFolders > 0) Add(report, finding::kEmptyFolders, L"", emptyFolders);
+    if (report->searchCut) Add(report, finding::kSearchCut, L"", kScanEntries);
 }

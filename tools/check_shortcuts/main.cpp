@@ -18,7 +18,6 @@
 // install's fields and point at existing files of it, and nothing else is off; 1 when something
 // is off; 2 on a usage error (nothing was checked).
 #include <windows.h>
-#include <objbase.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,9 +27,8 @@
 #include "checks.h"
 #include "files.h"
 #include "instutil/dll_search.h"
-#include "json_report.h"
-#include "leftovers.h"
-#include "text_report.h"
+#include "instutil/owners.h"
+#include "report.h"
 
 namespace {
 
@@ -91,19 +89,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (!program || !program[0]) return Usage("the program's path is missing");
 
-    Report report;
-    report.program = FullPath(program);
-    if (IsLocalFolder(report.program)) {
+    if (IsLocalFolder(FullPath(program))) {
         return Usage("PROGRAM names a folder: give the path of add_shortcuts.exe in it");
     }
 
-    CoInitialize(nullptr);  // for the shell link; stays initialised until the tool ends
-    CheckProgramPath(&report);
-    CheckReleaseFile(&report);
-    CheckAccount(&report);
-    CheckProgramsFolders(&report);
-    FindLeftovers(&report);
+    UniqueComInitialization com = InitializeComForScope();  // for the shell link
+    const Report report = CheckInstall(program);
 
     Write(json ? JsonReport(report) : TextReport(report));
-    return report.problems.empty() ? 0 : 1;
+    return CountOf(report, Severity::kProblem) == 0 ? 0 : 1;
 }
