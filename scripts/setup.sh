@@ -21,6 +21,7 @@ export DEBIAN_FRONTEND=noninteractive
 changes=()
 
 . "$top/scripts/step.sh"
+. "$top/scripts/debian_mirror.sh"
 # step WHAT COMMAND...: one line for COMMAND, its output in the log, which each run starts anew.
 log_started=no
 step() {
@@ -110,22 +111,6 @@ emulator_is_fast() {
   case "$name" in "qemu-user "*) ;; *) return 1 ;; esac
   major=${name#qemu-user }
   [ "${major%%.*}" -ge 10 ]
-}
-
-# Prints the address of the Debian mirror that apt already uses for this release.
-debian_mirror() {
-  local codename=$1 mirror
-  mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-    sed -n "s/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]\+\)[[:space:]]\+$codename[[:space:]].*/\2/p" |
-    head -n 1)
-  if [ -z "$mirror" ]; then
-    mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v suite="$codename" '
-      /^[[:space:]]*$/ { if (found && uri) exit; found = 0; uri = "" }
-      /^URIs:/ { uri = $2 }
-      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) found = 1 }
-      END { if (found && uri) print uri }')
-  fi
-  echo "${mirror:-http://deb.debian.org/debian}"
 }
 
 # qemu-user 10 or later from the backports suite, for this one package; fails saying why in
