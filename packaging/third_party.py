@@ -345,6 +345,17 @@ def properties(filename, executable, archive):
             {"name": "bsi:component:structured", "value": "unstructured"}]
 
 
+def build_host():
+    """The Debian release that built the release, e.g. "Debian GNU/Linux 12 (bookworm)": the
+    toolchain and runtime versions come from it (scripts/check_toolchain.py names it)."""
+    try:
+        with open("/etc/os-release", encoding="utf-8") as text:
+            fields = dict(line.rstrip("\n").split("=", 1) for line in text if "=" in line)
+    except OSError:
+        return "unknown"
+    return fields.get("PRETTY_NAME", "unknown").strip('"')
+
+
 def tool_component(role, program):
     package, version, arch = owner(os.path.realpath(program))
     return {"type": "application", "name": os.path.basename(program), "version": version,
@@ -412,7 +423,8 @@ def sbom(parts, files, tools, version, epoch, commit, maps):
                           "supplier": {"name": "the instkit authors"}, "name": "instkit",
                           "version": version, "licenses": licenses, "copyright": COPYRIGHT,
                           "purl": product_ref,
-                          "properties": [{"name": "instkit:commit", "value": commit}]},
+                          "properties": [{"name": "instkit:commit", "value": commit},
+                                         {"name": "instkit:built-on", "value": build_host()}]},
             "licenses": licenses},
         "components": components, "dependencies": dependencies}
     return json.dumps(bom, indent=2, ensure_ascii=False) + "\n"
