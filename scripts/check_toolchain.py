@@ -141,10 +141,10 @@ def main():
               " there): copy the archive and its .sig files into the root's /root/, then run"
               f" `{DEBIAN_13} scripts/verify_release.sh /root/<archive>`.")
     else:
-        print(f"Rebuild on {built_on or 'the Debian release that ships these versions'} instead,"
-              " a host or a root of it made with debootstrap"
+        print(f"Rebuild on {built_on or 'the Debian release that ships these versions'} with the"
+              " versions above instead, a host or a root of it made with debootstrap"
               f" ({DEBIAN_13} makes one of Debian 13 and shows how).")
-    print("Versions that the release's archive no longer carries are at snapshot.debian.org.")
+    print("Package versions that Debian's archive no longer carries are at snapshot.debian.org.")
     return 1
 
 
