@@ -70,7 +70,7 @@ def recorded(bom):
             role = str(item.get("name", package))
             described = re.match(r"the (\w+),", str(item.get("description", "")))
             if kind == "tool" and described:
-                role = f"{described.group(1)} ({role})"
+                role = described.group(1) + ("" if described.group(1) == role else f" ({role})")
             elif kind == "part":
                 role = f"runtime part {role}"
             found.setdefault((package, arch), (role, version))
@@ -142,8 +142,8 @@ def main():
               f" `{DEBIAN_13} scripts/verify_release.sh /root/<archive>`.")
     else:
         print(f"Rebuild on {built_on or 'the Debian release that ships these versions'} with the"
-              " versions above instead, a host or a root of it made with debootstrap"
-              f" ({DEBIAN_13} makes one of Debian 13 and shows how).")
+              " versions above instead: a host of that release, or a root of it made with"
+              " debootstrap.")
     print("Package versions that Debian's archive no longer carries are at snapshot.debian.org.")
     return 1
 
