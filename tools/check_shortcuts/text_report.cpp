@@ -1,6 +1,8 @@
 #include "text_report.h"
 
+#include <cstdint>
 #include <cwchar>
+#include <utility>
 
 #include "escape.h"
 #include "files.h"
