@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "instutil/shortcut_file.h"

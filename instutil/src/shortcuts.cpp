@@ -9,6 +9,7 @@
 #include <direct.h>
 
 #include <cwchar>
+#include <memory>
 
 const wchar_t kBuiltInRevision[] = L"18.1";
 

@@ -5,6 +5,8 @@
 #include <winioctl.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 

@@ -1,9 +1,13 @@
 // End-to-end runs of the built programs on staged install trees.
 #include "test_support.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <ostream>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "add_shortcuts/catalogue.h"
 #include "files.h"

@@ -3,6 +3,8 @@
 #include "escape.h"
 #include "text_report.h"
 
+#include <cstdint>
+
 namespace {
 
 std::wstring Text(const std::wstring& text) {

@@ -4,6 +4,8 @@
 
 #include <cwchar>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "add_shortcuts/catalogue.h"
 #include "files.h"

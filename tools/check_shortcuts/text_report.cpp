@@ -1,6 +1,8 @@
 #include "text_report.h"
 
+#include <cstdint>
 #include <cwchar>
+#include <utility>
 
 #include "escape.h"
 #include "files.h"
@@ -276,8 +278,9 @@ std::wstring TextReport(const Report& report) {
                 : report.releaseExists ? std::wstring(L"cannot be opened for reading")
                                        : std::wstring(L"NOT FOUND")) +
                L"\n";
-        for (const auto& value : {std::make_pair(L"folder name", &report.folder),
-                                  std::make_pair(L"revision   ", &report.revision)}) {
+        const std::pair<const wchar_t*, const ValueCheck*> values[] = {
+            {L"folder name", &report.folder}, {L"revision   ", &report.revision}};
+        for (const auto& value : values) {
             const bool revision = value.second == &report.revision;
             std::wstring refusal = RefusalText(*value.second, revision, true);
             out += std::wstring(L"  ") + value.first + L"   " +
