@@ -71,7 +71,7 @@ trap 'exit 143' TERM
 trap 'exit 129' HUP
 unmount_all
 if [ -n "$(mounted_below)" ]; then
-  echo "debian13.sh: cannot unmount what is mounted below $root:" $(mounted_below) >&2
+  echo "debian13.sh: cannot unmount what is mounted below $root: $(mounted_below | tr "\n" " ")" >&2
   exit 1
 fi
 
