@@ -60,7 +60,11 @@ fi
 # Everything mounted below the root, deepest first: ours, or a killed run's.
 mounted_below() { awk -v top="$root/" 'index($2, top) == 1 { print $2 }' /proc/self/mounts | sort -r; }
 unmount_all() {
-  local path
+  local path process
+  # Whatever the command left running in the root (Wine's services, say) ends with the run.
+  for process in /proc/[0-9]*; do
+    if [ "$(readlink "$process/root" 2>/dev/null)" = "$root" ]; then kill "${process#/proc/}" 2>/dev/null || true; fi
+  done
   for path in $(mounted_below); do umount "$path" 2>/dev/null || umount -l "$path"; done
   if [ -n "${interpreter_stand_in:-}" ]; then rm -f "$interpreter_stand_in"; fi
   interpreter_stand_in=""
