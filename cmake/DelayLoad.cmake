@@ -5,7 +5,20 @@
 # could come from the program's own folder. So the programs import in the ordinary way only what
 # the loader needs to start them (kernel32.dll, msvcrt.dll), and every other system DLL is loaded
 # on the first call into it, after the restriction. MinGW-w64's delay-load helper
-# (__delayLoadHelper2) is in libmingwex, which every program links: nothing else is needed.
+# (__delayLoadHelper2) is in libmingwex, which every program links.
+#
+# Where the import slots go: the helper writes a function's delay-load import slot on the first
+# call, so the slots must lie in a writable section. dlltool puts them in .idata$5, beside the
+# ordinary import address table, and binutils 2.44 and later mark the .idata section read-only (the
+# loader unprotects it while it binds the ordinary imports; nothing unprotects it for the helper):
+# the first delay-loaded call then stops the program with a page fault on write. No linker option or
+# script changes that: the linker gives .idata its flags by the section's name. So the delay-import
+# libraries are rewritten before they are linked: their .idata$5 sections become .didat$5, and
+# delayload.ld adds a writable output section .didat of them, after .data, kept whole and sorted by
+# input file name as .idata$5 is, so that the slots stay parallel to their names in .idata$4 (the
+# helper finds a slot's name by its index). Both binutils 2.40 and 2.44 link this the same way;
+# the build's check_delay_slots.py fails any program whose slots lie in a section that is not
+# writable.
 #
 # instkit_delay_load(TARGET DEFS_DIR DLL...)
 #   For each DLL, DEFS_DIR/<dll>.def lists the functions called (with their i686 argument bytes,
@@ -67,6 +80,9 @@ function(instkit_delay_load target defs_dir)
     add_custom_command(OUTPUT ${lib}
       COMMAND ${CMAKE_DLLTOOL} ${machine} --input-def ${dll}.def --dllname ${dll}.dll
               --output-delaylib libdelay_${dll}.a
+      # The import slots into .didat$5, writable (see above).
+      COMMAND ${CMAKE_OBJCOPY} --rename-section .idata$5=.didat$5,contents,alloc,load,data
+              libdelay_${dll}.a
       WORKING_DIRECTORY ${out}
       DEPENDS ${out}/${dll}.def
       COMMENT "Delay-import library for ${dll}.dll"
@@ -99,6 +115,11 @@ function(instkit_delay_load target defs_dir)
   endforeach()
   add_custom_target(${target}_delay_libs DEPENDS ${outputs})
   add_dependencies(${target} ${target}_delay_libs)
+  # The output section of the import slots.
+  set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/delayload.ld)
+  target_link_options(${target} INTERFACE "$<BUILD_INTERFACE:LINKER:-T,${script}>")
+  set_property(TARGET ${target} APPEND PROPERTY INTERFACE_LINK_DEPENDS
+    "$<BUILD_INTERFACE:${script}>")
   # Ahead of the ordinary import libraries on the link line, so that they, not those, supply the
   # functions they list.
   target_link_libraries(${target} PUBLIC ${links})

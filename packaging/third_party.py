@@ -558,6 +558,17 @@ def person(value):
     return {"name": name, "email": email} if email else {"name": name}
 
 
+def build_host():
+    """The Debian release that built the release, e.g. "Debian GNU/Linux 12 (bookworm)": the
+    toolchain and runtime versions come from it (scripts/check_toolchain.py names it)."""
+    try:
+        with open("/etc/os-release", encoding="utf-8") as text:
+            fields = dict(line.rstrip("\n").split("=", 1) for line in text if "=" in line)
+    except OSError:
+        return "unknown"
+    return fields.get("PRETTY_NAME", "unknown").strip('"')
+
+
 def tool_component(role, program):
     # A tool named without its folder (CMake's resource compiler) is the one on the search path.
     if not os.path.isabs(program):
@@ -708,7 +719,8 @@ def sbom(parts, files, tools, maps, args):
                     [{"type": "website", "url": supplier["url"][0]}] if "url" in supplier
                     else []),
                 "properties": [{"name": "instkit:commit", "value": args.commit},
-                               {"name": "instkit:package", "value": args.package}]},
+                               {"name": "instkit:package", "value": args.package},
+                               {"name": "instkit:built-on", "value": build_host()}]},
             "supplier": supplier,
             # The license of this document, not of the product (that is the component's): CC0,
             # so that whoever ships the programs may copy and merge it freely.

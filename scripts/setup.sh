@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build, the demo and the tests need on a Debian 12 machine: both MinGW-w64
+# Installs what the build, the demo and the tests need on a Debian 12 or 13 machine: both MinGW-w64
 # toolchains and 64-bit Wine everywhere, and 32-bit Wine so that the shipped 32-bit programs run.
-# Where the kernel refuses 32-bit code, it has them emulated: qemu-user 10 from the backports
-# suite, registered with binfmt_misc for i386 programs (until reboot). It says in one line what it
+# Where the kernel refuses 32-bit code, it has them emulated: qemu-user 10 (Debian 13's own, or
+# from Debian 12's backports suite), registered with binfmt_misc for i386 programs (until reboot). It says in one line what it
 # changed on the system, and changes nothing the second time. INSTKIT_TEST_ARCH=x86_64 leaves
 # 32-bit support alone: no apt source, no handler, no 32-bit Wine. Each step that installs says so
 # in one line; what apt-get prints goes to build/setup.log, shown whole when a step fails.
@@ -21,6 +21,7 @@ export DEBIAN_FRONTEND=noninteractive
 changes=()
 
 . "$top/scripts/step.sh"
+. "$top/scripts/debian_mirror.sh"
 # step WHAT COMMAND...: one line for COMMAND, its output in the log, which each run starts anew.
 log_started=no
 step() {
@@ -113,29 +114,24 @@ emulator_is_fast() {
   [ "${major%%.*}" -ge 10 ]
 }
 
-# Prints the address of the Debian mirror that apt already uses for this release.
-debian_mirror() {
-  local codename=$1 mirror
-  mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-    sed -n "s/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]\+\)[[:space:]]\+$codename[[:space:]].*/\2/p" |
-    head -n 1)
-  if [ -z "$mirror" ]; then
-    mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v suite="$codename" '
-      /^[[:space:]]*$/ { if (found && uri) exit; found = 0; uri = "" }
-      /^URIs:/ { uri = $2 }
-      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) found = 1 }
-      END { if (found && uri) print uri }')
-  fi
-  echo "${mirror:-http://deb.debian.org/debian}"
-}
-
-# qemu-user 10 or later from the backports suite, for this one package; fails saying why in
-# no_emulation.
+# qemu-user 10 or later: the release's own where it has one (Debian 13), else from the backports
+# suite, for this one package; fails saying why in no_emulation.
 install_fast_qemu() {
   local version codename source
   version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
   if installed qemu-user-static && dpkg --compare-versions "$version" ge 1:10; then return 0; fi
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  # Debian 13 and later carry qemu-user 10 themselves: no backports there.
+  version=$(apt-cache policy qemu-user-static 2>/dev/null | sed -n 's/^ *Candidate: //p')
+  if [ -n "$version" ] && [ "$version" != "(none)" ] && dpkg --compare-versions "$version" ge 1:10; then
+    if ! apt_install qemu-user-static; then
+      no_emulation="qemu-user-static $version could not be installed"
+      return 1
+    fi
+    changes+=("installed qemu-user-static $version")
+    qemu_installed=yes
+    return 0
+  fi
   source=/etc/apt/sources.list.d/instkit-$codename-backports.sources
   if ! grep -qs "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
     /etc/apt/sources.list.d/*.sources; then

@@ -58,7 +58,7 @@ start() {
 }
 
 # Suites: name, test preset and figures, by the order in which they end.
-names=() counts=() failures=() failed_lines=() walls=() restarts=()
+names=() counts=() failures=() skips=() failed_lines=() skipped_lines=() walls=() restarts=()
 suites_wall=0
 suite_label() {
   case $1 in
@@ -83,20 +83,22 @@ start_suite() {
 once_is_enough=(-E '^ReproducibleBuild$')
 # The suite's log, whole, and its figures from CTest's JUnit report, kept for the closing summary.
 end_suite() {
-  local preset=$1 name count=0 failed=0 status testcases
+  local preset=$1 name count failed status verdict test reason
   name=$(suite_label "$preset")
   status=$(cat "$logs/suite-$preset.status")
   echo
   echo "== Suite: $name (ctest --preset $preset; log: build/test-suite-$preset.log)"
   cat "build/test-suite-$preset.log"
   walls+=("$(cat "$logs/suite-$preset.wall")")
-  testcases=$(grep -o '<testcase [^>]*>' "$logs/$preset.xml" 2>/dev/null || true)
-  if [ -n "$testcases" ]; then
-    count=$(grep -c . <<<"$testcases")
-    failed=$(grep -c -E 'status="(fail|notrun)"' <<<"$testcases" || true)
-    while IFS= read -r line; do failed_lines+=("	$line [$name]"); done \
-      < <(grep -E 'status="(fail|notrun)"' <<<"$testcases" | sed 's/.* name="\([^"]*\)".*/\1/')
-  fi
+  python3 scripts/junit_tests.py "$logs/$preset.xml" >"$logs/$preset.tests"
+  count=$(grep -c . "$logs/$preset.tests" || true)
+  failed=$(grep -c '^failed' "$logs/$preset.tests" || true)
+  while IFS=$'\t' read -r verdict test reason; do
+    case $verdict in
+    failed) failed_lines+=("	$test [$name]") ;;
+    skipped) skipped_lines+=("$test [$name]: $reason") ;;
+    esac
+  done <"$logs/$preset.tests"
   if [ "$count" -eq 0 ]; then
     # A suite that was meant to run and ran nothing is a failure, never a skip.
     failed=1
@@ -107,6 +109,7 @@ end_suite() {
     failed_lines+=("	(suite '$name': ctest exited with $status)")
   fi
   names+=("$name") counts+=("$count") failures+=("$failed")
+  skips+=("$(grep -c '^skipped' "$logs/$preset.tests" || true)")
   suites_wall=$((SECONDS - suites_started))
   restarts+=("$(grep -c . "$logs/$preset.restarts" || true)")
 }
@@ -163,15 +166,26 @@ while [ ${#job_of[@]} -gt 0 ]; do
 done
 
 echo
-echo "== Summary (route $instkit_route, $instkit_route_why; $((SECONDS / 60)) min $((SECONDS % 60)) s in all)"
-all=0 bad=0 restarted=0
+# Which Debian release and which Wine ran the tests: the summary of each host's run says so.
+debian=$(. /etc/os-release && echo "${NAME:-Linux} ${VERSION:-}")
+if [ -r /etc/debian_version ]; then debian+=", $(cat /etc/debian_version)"; fi
+wine=$(/usr/lib/wine/wine64 --version 2>/dev/null || echo "not found")
+echo "== Summary ($debian; Wine ${wine#wine-}; route $instkit_route, $instkit_route_why;" \
+  "$((SECONDS / 60)) min $((SECONDS % 60)) s in all)"
+all=0 bad=0 skipped=0 restarted=0
 for i in "${!names[@]}"; do
-  echo "   ${names[$i]}: $((counts[i] - failures[i])) of ${counts[$i]} passed in ${walls[$i]} s;" \
+  echo "   ${names[$i]}: $((counts[i] - failures[i] - skips[i])) of ${counts[$i]} passed," \
+    "${skips[$i]} skipped, in ${walls[$i]} s;" \
     "child starts that Wine let die and the tests made again: ${restarts[$i]}"
-  all=$((all + counts[i])) bad=$((bad + failures[i])) restarted=$((restarted + restarts[i]))
+  all=$((all + counts[i])) bad=$((bad + failures[i])) skipped=$((skipped + skips[i]))
+  restarted=$((restarted + restarts[i]))
 done
 echo "   all suites, side by side: $suites_wall s from the first one's start to the last one's end;" \
   "the whole run with set-up and builds: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+if [ "$skipped" -ne 0 ]; then
+  echo "   skipped, with the reason each gave:"
+  printf '      %s\n' "${skipped_lines[@]}"
+fi
 echo
 if [ "$bad" -eq 0 ]; then percent=100; else percent=$(((all - bad) * 100 / (all > 0 ? all : 1))); fi
 echo "$percent% tests passed, $bad tests failed out of $all"

@@ -10,6 +10,8 @@
 # each signed program (every *.exe and *.dll of either archive), then the whole signed archive,
 # byte for byte with the published ones; and checks the published SBOM's hashes
 # (scripts/check_sbom_files.py) against the rebuilt files.
+# First it compares the compiler, linker and runtime versions that the release's SBOM records
+# with this host's, and stops, saying what differs, when they cannot give the same bytes.
 # Check out the release's commit first; a release packed with SOURCE_DATE_EPOCH set needs the
 # same SOURCE_DATE_EPOCH here. Whether the signer is one to trust is a separate question:
 # `osslsigncode verify -CAfile ...` on the programs answers it.
@@ -29,6 +31,14 @@ trap 'rm -rf "$work"' EXIT
 unpack=(python3 "$top/packaging/unpack_zip.py")
 "${unpack[@]}" --list "$published" >"$work/published.entries" || exit 1
 member() { "${unpack[@]}" --member "$@" 2>/dev/null; }
+
+# The toolchain that built the release, as its SBOM records it, against this host's: with another
+# compiler, linker or runtime the rebuilt bytes cannot match, and the check says what differs and
+# where a matching host is to be had instead of rebuilding (scripts/check_toolchain.py).
+compare_toolchain() {
+  python3 "$top/scripts/check_toolchain.py" "$published" "${published%-signed.zip}.cdx.json"
+}
+compare_toolchain || exit 1
 
 # The rebuild: the release preset's settings in a build tree of its own, without the tests.
 echo "Building the release from $top ($(git -C "$top" describe --always --dirty 2>/dev/null || echo 'no history'))"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -201,6 +202,23 @@ void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
 HANDLE MakeNonAdminToken() {
     HANDLE process = nullptr;
     OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process);
+    // Made from the full token. Wine 10 starts its processes with a limited token linked to a full
+    // one, and a program whose manifest asks for the highest available rights (as both programs'
+    // do) started with a limited token runs with the linked full token instead: the deny-only
+    // group would be lost (measured: Administrators 0xf in the child, not 0x19). A token made from
+    // the full token has nothing to switch to, and the child keeps it as given, as under Wine 8,
+    // whose processes run with a full token, and as on Windows, where CreateProcessAsUser never
+    // elevates. (An environment of __COMPAT_LAYER=RunAsInvoker, which Windows' shell honours,
+    // changes nothing under Wine 10.)
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (GetTokenInformation(process, TokenElevationType, &type, sizeof(type), &size) &&
+        type == TokenElevationTypeLimited &&
+        GetTokenInformation(process, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+        CloseHandle(process);
+        process = linked.LinkedToken;
+    }
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID admins = nullptr;
     AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,

@@ -55,8 +55,9 @@ void WriteRegExpandString(HKEY root, const wchar_t* subkey, const wchar_t* name,
                           const std::wstring& value);
 void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 
-// A primary token of this process in which the Administrators group is deny-only, as for an
-// administrator running without elevation. Caller closes it.
+// A primary token of this process's user in which the Administrators group is deny-only, as for an
+// administrator running without elevation; programs started with it keep it, also those whose
+// manifest asks for the highest available rights. Caller closes it.
 HANDLE MakeNonAdminToken();
 
 // Starts `commandLine` (with `token` through CreateProcessAsUserW when given, in

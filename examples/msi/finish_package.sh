@@ -1,13 +1,15 @@
 #!/bin/sh
 # Finishes a package that wixl made from sample_suite.wxs, in place, with msitools' msibuild:
-# what wixl 0.101 cannot write. Run it after wixl, every time:
+# what wixl cannot write. Run it after wixl, every time:
 #   sh finish_package.sh Vortasim-18.1.msi
-# - The rollback actions: wixl writes Execute="rollback" as an immediate action (type 2130), which
-#   Windows Installer would run at once, outside the install script. Their types get the
-#   in-script (1024) and rollback (256) bits: 3410.
-# - The upgrade of a same-version build: wixl ignores AllowSameVersionUpgrades. The Upgrade row
-#   that finds older builds (action property WIX_UPGRADE_DETECTED) gets VersionMaxInclusive (512),
-#   so that a rebuild of the installed version replaces it instead of installing beside it.
+# - The rollback actions: wixl 0.101 (Debian 12) writes Execute="rollback" as an immediate action
+#   (type 2130), which Windows Installer would run at once, outside the install script. Their
+#   types get the in-script (1024) and rollback (256) bits: 3410. wixl 0.106 (Debian 13) writes
+#   3410 itself, and this step leaves it so.
+# - The upgrade of a same-version build: wixl (0.101 and 0.106 alike) ignores
+#   AllowSameVersionUpgrades. The Upgrade row that finds older builds (action property
+#   WIX_UPGRADE_DETECTED) gets VersionMaxInclusive (512), so that a rebuild of the installed
+#   version replaces it instead of installing beside it.
 # Running it twice changes nothing more. msiinfo export <package> CustomAction (or Upgrade) shows
 # the result.
 set -eu

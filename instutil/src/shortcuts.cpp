@@ -10,6 +10,7 @@
 #include <direct.h>
 
 #include <cwchar>
+#include <memory>
 
 const wchar_t kBuiltInRevision[] = L"18.1";
 

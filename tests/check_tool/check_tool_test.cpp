@@ -8,6 +8,8 @@
 
 #include <functional>
 #include <set>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 

@@ -5,6 +5,8 @@
 #include "escape.h"
 #include "files.h"
 
+#include <string>
+
 TEST(ToolEscape, EveryInvisibleCodePointIsEscapedForAPerson) {
     // Soft hyphen, combining grapheme joiner, Hangul fillers, Mongolian vowel separator,
     // variation selector, zero-width joiner, bidi override, no-break space, BOM, and a tag

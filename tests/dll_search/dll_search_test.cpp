@@ -3,6 +3,8 @@
 
 #include "test_support.h"
 
+#include <string>
+
 TEST(DllSearch, AfterTheRestrictionNoDllComesFromTheProgramsFolderOrTheCurrentDirectory) {
     const std::wstring marker = ThisProgramDir() + L"..\\instkit_marker.dll";
     // Beside the program, in a build tree that the 32-bit and the WoW64 suite may run side by side

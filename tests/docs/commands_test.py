@@ -42,10 +42,12 @@ NOT_RUN = [
     (r"^git clone ", "placeholders (<repository>, <release commit>) and the network"),
     (r"^scripts/verify_release\.sh ",
      "needs a published release; the test SignedRelease verifies one"),
+    (r"(^|=x86_64 )scripts/debian13\.sh( |$)",
+     "makes a Debian 13 root as root and runs a whole leg in it; .ci/run runs it"),
     (r"^scripts/benchmark\.sh$", "builds and times the programs under Wine for minutes"),
 ]
 REPO_PATH = re.compile(r"^(\./)?(scripts|packaging|tests|examples|tools|cmake|instutil|resources|"
-                       r"docs|add_shortcuts|remove_shortcuts|\.ci)/")
+                       r"docs|add_shortcuts|remove_shortcuts|suite|\.ci)/")
 SEPARATORS = {"&&", "||", "|", ";", "&"}
 
 top = os.path.realpath(sys.argv[1])

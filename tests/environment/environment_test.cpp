@@ -8,6 +8,7 @@
 
 #include <sddl.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 

@@ -3,6 +3,7 @@
 #include "language_scratch.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 

@@ -1,6 +1,10 @@
 // Runs with LC_ALL=de_DE.UTF-8: wherever the locale decides, the answer is German ("de").
 #include "language_scratch.h"
 
+#include <cwchar>
+#include <string>
+#include <vector>
+
 namespace {
 
 // ReadSettingsValue's size query, then its fill into a buffer of that size.

@@ -3,6 +3,8 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cwchar>
+#include <string>
 
 namespace {
 

@@ -29,13 +29,14 @@ std::string Digits(const WindowsEditionFlags& flags) {
     return digits;
 }
 
-// Wine 8.0 hands the product type of Windows 7 to its 2008 R2 setting and the other way round.
+// Wine 8.0 (Debian 12) and 10.0 (Debian 13) hand the product type of Windows 7 to its 2008 R2
+// setting and the other way round.
 bool WineSwapsWin7AndServer2008R2() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     FARPROC found = ntdll ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
     if (!found) return false;
     auto version = reinterpret_cast<const char* (*)()>(reinterpret_cast<void (*)()>(found));
-    return std::strncmp(version(), "8.0", 3) == 0;
+    return std::strncmp(version(), "8.0", 3) == 0 || std::strncmp(version(), "10.0", 4) == 0;
 }
 
 void DeleteKey(HKEY root, const wchar_t* path) {

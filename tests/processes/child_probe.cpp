@@ -4,6 +4,8 @@
 #include "child_args.h"
 
 #include <cwchar>
+#include <string>
+#include <vector>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::vector<std::wstring> arguments = ChildArguments();

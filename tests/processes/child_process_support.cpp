@@ -4,6 +4,8 @@
 
 #include "test_support.h"
 
+#include <cwchar>
+
 namespace {
 
 // Calls `visit` for each process in a fresh snapshot.

@@ -4,6 +4,9 @@
 
 #include "child_args.h"
 
+#include <string>
+#include <vector>
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::vector<std::wstring> arguments = ChildArguments();
     if (arguments.empty()) return 2;

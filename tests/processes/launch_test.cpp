@@ -1,6 +1,7 @@
 #include "instutil/processes.h"
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "child_process_support.h"

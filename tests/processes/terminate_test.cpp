@@ -1,6 +1,7 @@
 #include "instutil/processes.h"
 
 #include <cwctype>
+#include <string>
 
 #include "child_process_support.h"
 #include "test_support.h"

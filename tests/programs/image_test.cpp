@@ -4,8 +4,16 @@
 
 #include "resource.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -73,7 +81,98 @@ std::set<std::string> ImportedDlls(const std::string& image, WORD machine) {
     return dlls;
 }
 
+// The delay-load import slots of `image` (and the module-handle slots of its delay-loaded DLLs)
+// that lie in a section that is not writable, as "dll: function in section"; `slots` counts all the
+// slots. The GNU linker fills no delay-import directory: the descriptors are found by their symbols
+// (__DELAY_IMPORT_DESCRIPTOR_<library>) in the program's link map `map`.
+std::vector<std::string> UnwritableDelayLoadSlots(const std::string& image, const std::string& map,
+                                                  int* slots) {
+    std::vector<std::string> found;
+    *slots = 0;
+    if (image.size() < sizeof(IMAGE_DOS_HEADER)) return {"not an image"};
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+    const bool pe32 = nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+    const ULONGLONG base =
+        pe32 ? nt->OptionalHeader.ImageBase
+             : reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader.ImageBase;
+    auto sections = IMAGE_FIRST_SECTION(nt);
+    auto sectionOf = [&](ULONGLONG rva) -> const IMAGE_SECTION_HEADER* {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            if (rva >= sections[i].VirtualAddress &&
+                rva < sections[i].VirtualAddress + sections[i].Misc.VirtualSize) {
+                return &sections[i];
+            }
+        }
+        return nullptr;
+    };
+    // The image's bytes at `rva`, when `size` of them are stored there.
+    auto at = [&](ULONGLONG rva, size_t size) -> const char* {
+        const IMAGE_SECTION_HEADER* s = sectionOf(rva);
+        if (!s || rva + size > s->VirtualAddress + s->SizeOfRawData) return nullptr;
+        const ULONGLONG offset = rva - s->VirtualAddress + s->PointerToRawData;
+        return offset + size <= image.size() ? image.data() + offset : nullptr;
+    };
+    auto text = [&](ULONGLONG rva) {
+        const char* start = at(rva, 1);
+        if (!start) return std::string("?");
+        const IMAGE_SECTION_HEADER* s = sectionOf(rva);
+        const size_t room = std::min<size_t>(s->VirtualAddress + s->SizeOfRawData - rva,
+                                             image.data() + image.size() - start);
+        return std::string(start, strnlen(start, room));
+    };
+    const size_t pointer = pe32 ? 4 : 8;
+    std::istringstream lines(map);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("DELAY_IMPORT_DESCRIPTOR_") == std::string::npos) continue;
+        const ULONGLONG descriptor = std::strtoull(line.c_str(), nullptr, 16) - base;
+        const char* fields = at(descriptor, 5 * sizeof(DWORD));
+        if (!fields) {
+            found.push_back("unreadable descriptor: " + line);
+            continue;
+        }
+        DWORD field[5];
+        memcpy(field, fields, sizeof(field));  // attributes, DLL name, module, slots, names
+        const std::string dll = text(field[1]);
+        std::vector<std::pair<std::string, ULONGLONG>> places = {{"module handle", field[2]}};
+        for (ULONGLONG i = 0;; ++i) {
+            const char* entry = at(field[4] + i * pointer, pointer);
+            if (!entry) break;
+            ULONGLONG name = 0;
+            memcpy(&name, entry, pointer);
+            if (name == 0) break;
+            const bool ordinal = name >> (8 * pointer - 1);
+            places.push_back({ordinal ? "(ordinal)" : text(name + 2), field[3] + i * pointer});
+        }
+        for (const auto& place : places) {
+            ++*slots;
+            const IMAGE_SECTION_HEADER* s = sectionOf(place.second);
+            if (s && (s->Characteristics & IMAGE_SCN_MEM_WRITE)) continue;
+            found.push_back(dll + ": " + place.first + " in " +
+                            (s ? std::string(reinterpret_cast<const char*>(s->Name),
+                                             strnlen(reinterpret_cast<const char*>(s->Name), 8))
+                               : std::string("no section")));
+        }
+    }
+    return found;
+}
+
 }  // namespace
+
+TEST(ProgramImage, DelayLoadSlotsAreWritable) {
+    // The delay-load helper writes a function's slot on the first call into it: a slot in a
+    // section that is not writable stops the program there (binutils 2.44 makes .idata
+    // read-only, where dlltool puts the slots; cmake/DelayLoad.cmake moves them).
+    const ImageSet images = ImagesToCheck();
+    for (const std::wstring& path : {images.addShortcuts, images.removeShortcuts}) {
+        SCOPED_TRACE(Narrow(path));
+        int slots = 0;
+        const std::wstring map = path.substr(0, path.size() - 4) + L".map";
+        EXPECT_EQ(UnwritableDelayLoadSlots(ReadBytes(path), ReadBytes(map), &slots),
+                  std::vector<std::string>{});
+        EXPECT_GT(slots, 5);
+    }
+}
 
 TEST(ProgramImage, ImportsOnlySystemDllsAndCarriesIconAndManifest) {
     // Only what the loader needs to start the programs is imported in the ordinary way; the other

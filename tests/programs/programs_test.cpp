@@ -3,9 +3,13 @@
 
 #include "suite/suite.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <ostream>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 

@@ -9,6 +9,9 @@
 
 #include "test_support.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 // Runs the calling thread with the Administrators group deny-only while alive.

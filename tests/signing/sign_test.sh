@@ -95,6 +95,26 @@ verify_release=$(bash "$top/scripts/verify_release.sh" "$signed" 2>&1) && code=0
 echo "$verify_release"
 expect "verify_release.sh exit code" "$code" 0
 expect "programs and archive identical to the rebuild" "$(grep -c ': identical' <<<"$verify_release")" 4
+expect "the release's toolchain is this host's" "$(grep -c '^Toolchain: as the release' <<<"$verify_release")" 1
+
+# A release whose SBOM names another compiler version: no rebuild, and the version is named.
+mkdir other-toolchain
+python3 - "$signed" "other-toolchain/$(basename "$signed")" <<'EOF'
+import re, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as old, zipfile.ZipFile(sys.argv[2], "w") as new:
+    for entry in old.infolist():
+        data = old.read(entry)
+        if entry.filename.endswith(".cdx.json"):
+            data = re.sub(rb'("purl": "pkg:deb/debian/g\+\+-mingw-w64-[^@]+@)[^?"]+', rb"\g<1>1.0-other",
+                          data)
+        new.writestr(entry, data)
+EOF
+verify_release=$(bash "$top/scripts/verify_release.sh" "other-toolchain/$(basename "$signed")" 2>&1) &&
+  code=0 || code=$?
+echo "$verify_release"
+expect "another compiler: exit code, rebuilds, the version named" \
+  "$code $(grep -c '^Building the release' <<<"$verify_release") $(grep -c '^  compiler .* 1.0-other in the release, ' <<<"$verify_release")" \
+  "1 0 1"
 
 # The example installer made from the signed programs, the example's own SIGN hook signing the
 # uninstaller and the installer.

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <iterator>
+#include <memory>
+#include <string>
 
 #include "files.h"
 #include "instutil/owners.h"

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "files.h"
 #include "instutil/owners.h"
