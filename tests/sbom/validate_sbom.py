@@ -26,7 +26,18 @@ except (OSError, ValueError) as error:
 # The main schema names the other two relative to its own address.
 base = "http://cyclonedx.org/schema/"
 store = {base + f"{name}.SNAPSHOT.schema.json": schema for name, schema in schemas.items()}
-resolver = jsonschema.RefResolver.from_schema(schemas["bom-1.6"], store=store)
+try:
+    # python3-jsonschema 4.18 and later (Debian 13) resolve references through a registry, in
+    # which each schema keeps its own address for the references inside it.
+    from referencing import Registry, Resource
+    from referencing.jsonschema import DRAFT7
+
+    references = {"registry": Registry().with_resources(
+        (address, Resource(contents=schema, specification=DRAFT7))
+        for address, schema in store.items())}
+except ImportError:
+    # Earlier ones (Debian 12's 4.10) through a resolver.
+    references = {"resolver": jsonschema.RefResolver.from_schema(schemas["bom-1.6"], store=store)}
 
 
 def additional_items(validator, allowed, instance, schema):
@@ -45,8 +56,7 @@ def additional_items(validator, allowed, instance, schema):
 
 Validator = jsonschema.validators.extend(jsonschema.Draft7Validator,
                                          {"additionalItems": additional_items})
-validator = Validator(schemas["bom-1.6"], resolver=resolver,
-                                       format_checker=jsonschema.FormatChecker())
+validator = Validator(schemas["bom-1.6"], format_checker=jsonschema.FormatChecker(), **references)
 errors = sorted(validator.iter_errors(bom), key=lambda e: list(e.absolute_path))
 for error in errors:
     print(f"  /{'/'.join(map(str, error.absolute_path))}: {error.message[:300]}")
