@@ -7,9 +7,10 @@
 # missing key file, an expired certificate, a chain whose authority did not sign it, a signature
 # that is not its program's and a failure at the last rename each end with one line and exit
 # code 1 and leave the output folder as it was. Leaves in SCRATCH (a folder of the suite's own),
-# for the tests that follow, programs/<name>/<name>.exe (the signed programs, laid out as a build tree for
-# the image test) and, with MAKENSIS, Vortasim-18.1-setup.exe: the example installer made from the
-# signed programs and signed itself, uninstaller included, through the example's SIGN hook.
+# for the tests that follow, programs/ (the signed programs and their link maps, laid out as in
+# the build tree, for the image test) and, with MAKENSIS, Vortasim-18.1-setup.exe: the example
+# installer made from the signed programs and signed itself, uninstaller included, through the
+# example's SIGN hook.
 #   sign_test.sh BUILD_TREE SCRATCH [MAKENSIS]
 # BUILD_TREE is a 32-bit release build tree, whose release archive is signed.
 set -euo pipefail
@@ -77,8 +78,14 @@ expect "programs in the signed archive" "$(cd unpacked/*/bin && echo *)" \
   "add_shortcuts.exe check_shortcuts.exe remove_shortcuts.exe"
 for exe in unpacked/*/bin/*.exe; do
   program=$(basename "$exe" .exe)
-  mkdir -p "programs/$program"
-  cp "$exe" "programs/$program/"
+  # Where the build tree has it: add_shortcuts/, remove_shortcuts/, tools/. Each program's link
+  # map comes along; signing appends the signature and moves no section.
+  folder=$(dirname "$(cd "$build" && ls -- */"$program.exe")")
+  mkdir -p "programs/$folder"
+  cp "$exe" "programs/$folder/"
+  if [ -f "$build/$folder/$program.map" ]; then
+    cp "$build/$folder/$program.map" "programs/$folder/"
+  fi
   verified=$(osslsigncode verify -CAfile ca.pem -in "$exe" 2>&1) && code=0 || code=$?
   expect "$program.exe verified against the authority" "$code" 0
   expect "$program.exe digest" "$(grep -m1 'Message digest algorithm' <<<"$verified" | sed 's/.*: *//')" \
