@@ -235,9 +235,6 @@ HANDLE MakeNonAdminToken() {
     return primary;
 }
 
-namespace {
-
-// Adds one line to the restart log that scripts/test.sh counts, when it names one.
 void RecordRestart(const std::wstring& commandLine) {
     std::wstring log = HostPathFromEnvironment(L"INSTKIT_RESTART_LOG");
     if (log.empty()) return;
@@ -249,8 +246,6 @@ void RecordRestart(const std::wstring& commandLine) {
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);
 }
-
-}  // namespace
 
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
                  const wchar_t* currentDirectory, std::string* output) {

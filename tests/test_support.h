@@ -60,6 +60,10 @@ void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 // manifest asks for the highest available rights. Caller closes it.
 HANDLE MakeNonAdminToken();
 
+// Adds `commandLine` as a line to the restart log (INSTKIT_RESTART_LOG) that scripts/test.sh
+// counts: a start that Wine itself let die, made again.
+void RecordRestart(const std::wstring& commandLine);
+
 // Starts `commandLine` (with `token` through CreateProcessAsUserW when given, in
 // `currentDirectory` when given), waits up to `timeoutMs` and returns its exit code; STILL_ACTIVE
 // when it did not end (it is then ended). A start that Wine itself lets die before any code of the
