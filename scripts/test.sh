@@ -12,8 +12,9 @@
 # at once. Each build is one line, its output in build/test-build-<preset>.log; each suite's CTest
 # output goes to build/test-suite-<test preset>.log and is printed whole when the suite ends. Ends
 # with CTest's closing lines over every suite run, counted from CTest's JUnit reports, with each
-# suite's wall time and the child starts that Wine let die and the tests made again; any build or
-# suite failing, or a suite running no test, fails the whole.
+# suite's wall time and the child starts that Wine let die and the tests made again, and under
+# each failed test its first failure in short; any build or suite failing, or a suite running no
+# test, fails the whole.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -95,7 +96,7 @@ end_suite() {
   failed=$(grep -c '^failed' "$logs/$preset.tests" || true)
   while IFS=$'\t' read -r verdict test reason; do
     case $verdict in
-    failed) failed_lines+=("	$test [$name]") ;;
+    failed) failed_lines+=("	$test [$name]${reason:+$'\n'		$reason}") ;;
     skipped) skipped_lines+=("$test [$name]: $reason") ;;
     esac
   done <"$logs/$preset.tests"
