@@ -50,11 +50,12 @@ deep() {
 }
 # windows PATH: the Windows path of PATH (relative to drive C:).
 windows() { printf 'C:\\%s' "${1//\//\\}"; }
-# run PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch/current.
+# run PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch/current. What Wine
+# wrote to standard error is kept in $scratch/run.err.
 run() {
   local code=0
-  (cd "$scratch/current" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null 2>&1) ||
-    code=$?
+  (cd "$scratch/current" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null \
+    2>"$scratch/run.err") || code=$?
   echo "$code"
 }
 relinfo() { printf '<r startMenuFolderName="%s" startMenuShortcutAppendRevision="%s"/>' "$1" "$2"; }
@@ -103,6 +104,7 @@ localRevision="
   expect "probe report at $length" "$report" "$expected"
 done
 
+unstarted=()
 # The programs: with the suite's shortcuts in place and the same titles where a release file that
 # was not found would lead, neither writes nor deletes anything.
 mkdir -p "$programs/Vortasim 18/Utilities" "$programs/Utilities"
@@ -126,10 +128,27 @@ for length in 520 600; do
   done
   before=$(snapshot)
   for name in add_shortcuts remove_shortcuts; do
-    expect "$name exit code at $length" "$(run "$drive_c/$root/$(below $name)")" 0
+    code=$(run "$drive_c/$root/$(below $name)")
+    # Wine itself did not start the program: it fell back to start.exe, which said why (the
+    # programs write nothing on any channel).
+    if [ "$code" = 1 ] && grep -q 'ShellExecuteEx failed' "$scratch/run.err"; then
+      unstarted+=("$name.exe ($length)")
+      continue
+    fi
+    expect "$name exit code at $length" "$code" 0
     after=$(snapshot)
     expect_same_files "files after $name at $length" "$before" "$after"
   done
 done
 
+# Where the host runs 32-bit code through qemu-user, the emulator puts Wine's own 32-bit loader at
+# 0x400000, the programs' base, so Wine must move them; Wine 10 does not start a moved program
+# from a path longer than about MAX_PATH. Then there is nothing of theirs to judge: the test says
+# so, unless something else failed.
+if [ "${#unstarted[@]}" -ne 0 ] && [ "$failed" -eq 0 ]; then
+  printf '%s: Skipped\n%s %s\n[  SKIPPED ]\n' "$(basename "$0")" \
+    "the probe's part passed; Wine could not start the programs from paths of that many" \
+    "characters: ${unstarted[*]} (moved from 0x400000, where qemu-user runs Wine's 32-bit loader)"
+  exit 0
+fi
 expect_all_met "long program paths"
