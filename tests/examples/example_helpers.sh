@@ -35,12 +35,13 @@ trap cleanup EXIT
 mkdir -p "$scratch"
 
 # run WHAT PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch, and WHAT and the
-# time it took are shown. What Wine wrote to standard error is kept in $scratch/run.err.
+# time it took are shown. What Wine wrote (to standard output or error) is kept in
+# $scratch/run.out.
 run() {
   local what=$1 code=0 start
   shift
   start=$(date +%s.%N)
-  (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null 2>"$scratch/run.err") ||
+  (cd "$scratch" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >"$scratch/run.out" 2>&1) ||
     code=$?
   awk -v s="$start" -v e="$(date +%s.%N)" -v w="$what" \
     'BEGIN { printf "%s: %.1f s\n", w, e - s }' >&2
@@ -88,7 +89,7 @@ expected_shortcuts() {
 # that runs 32-bit code through qemu-user, the emulator has put Wine's own 32-bit loader there.
 # Windows, and Wine where the host runs 32-bit code natively, leave that address free.
 skip_unless_loaded() {
-  if grep -q 'failed to create main module.*status c0000018' "$scratch/run.err" 2>/dev/null; then
+  if grep -q 'failed to create main module.*status c0000018' "$scratch/run.out" 2>/dev/null; then
     printf '%s: Skipped\n%s %s\n[  SKIPPED ]\n' "$(basename "$0")" \
       "Wine could not load $(basename "$1"), a 32-bit program without relocations, at its fixed" \
       "address 0x400000 (status c0000018: taken, as where qemu-user runs Wine's 32-bit loader)"

@@ -51,11 +51,11 @@ deep() {
 # windows PATH: the Windows path of PATH (relative to drive C:).
 windows() { printf 'C:\\%s' "${1//\//\\}"; }
 # run PROGRAM [ARGUMENTS...]: the program's exit code; it runs in $scratch/current. What Wine
-# wrote to standard error is kept in $scratch/run.err.
+# wrote (to standard output or error) is kept in $scratch/run.out.
 run() {
   local code=0
-  (cd "$scratch/current" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >/dev/null \
-    2>"$scratch/run.err") || code=$?
+  (cd "$scratch/current" && "$wine_run" "$arch" "$prefix" "$@" </dev/null >"$scratch/run.out" \
+    2>&1) || code=$?
   echo "$code"
 }
 relinfo() { printf '<r startMenuFolderName="%s" startMenuShortcutAppendRevision="%s"/>' "$1" "$2"; }
@@ -131,7 +131,7 @@ for length in 520 600; do
     code=$(run "$drive_c/$root/$(below $name)")
     # Wine itself did not start the program: it fell back to start.exe, which said why (the
     # programs write nothing on any channel).
-    if [ "$code" = 1 ] && grep -q 'ShellExecuteEx failed' "$scratch/run.err"; then
+    if [ "$code" = 1 ] && grep -q 'ShellExecuteEx failed' "$scratch/run.out"; then
       unstarted+=("$name.exe ($length)")
       continue
     fi
