@@ -235,6 +235,9 @@ HANDLE MakeNonAdminToken() {
     return primary;
 }
 
+namespace {
+
+// Adds one line to the restart log that scripts/test.sh counts, when it names one.
 void RecordRestart(const std::wstring& commandLine) {
     std::wstring log = HostPathFromEnvironment(L"INSTKIT_RESTART_LOG");
     if (log.empty()) return;
@@ -245,6 +248,19 @@ void RecordRestart(const std::wstring& commandLine) {
     DWORD written = 0;
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);
+}
+
+}  // namespace
+
+BOOL StartAllowingWineRestarts(const std::function<BOOL()>& start, const std::wstring& what) {
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) RecordRestart(what);
+        SetLastError(ERROR_SUCCESS);
+        started = start();
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
+    return started;
 }
 
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
@@ -269,17 +285,15 @@ DWORD RunProgram(const std::wstring& commandLine, HANDLE token, DWORD timeoutMs,
         startup.hStdOutput = startup.hStdError = outputFile;
     }
     const BOOL inherits = output ? TRUE : FALSE;
-    BOOL started = FALSE;
-    // Now and then Wine's own start-up of a child dies before any code of the program runs, and
-    // CreateProcess reports ERROR_INTERNAL_ERROR; a program that fails to load gives its own code.
-    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
-        if (attempt > 0) RecordRestart(commandLine);
-        started = token ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, inherits,
-                                               0, nullptr, currentDirectory, &startup, &info)
-                        : CreateProcessW(nullptr, &line[0], nullptr, nullptr, inherits, 0, nullptr,
-                                         currentDirectory, &startup, &info);
-        if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
-    }
+    const BOOL started = StartAllowingWineRestarts(
+        [&] {
+            return token
+                       ? CreateProcessAsUserW(token, nullptr, &line[0], nullptr, nullptr, inherits,
+                                              0, nullptr, currentDirectory, &startup, &info)
+                       : CreateProcessW(nullptr, &line[0], nullptr, nullptr, inherits, 0, nullptr,
+                                        currentDirectory, &startup, &info);
+        },
+        commandLine);
     if (!started) {
         ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": " << GetLastError();
         if (outputFile != INVALID_HANDLE_VALUE) CloseHandle(outputFile);

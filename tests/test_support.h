@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,17 +61,17 @@ void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 // manifest asks for the highest available rights. Caller closes it.
 HANDLE MakeNonAdminToken();
 
-// Adds `commandLine` as a line to the restart log (INSTKIT_RESTART_LOG) that scripts/test.sh
-// counts: a start that Wine itself let die, made again.
-void RecordRestart(const std::wstring& commandLine);
+// Calls `start`, a start of the program `what`, and returns what it returned, its error code left
+// as the last error. Now and then Wine's own start-up of a child dies before any code of the
+// program runs, and the start fails with ERROR_INTERNAL_ERROR (a program that fails to load gives
+// its own code): such a start is made again, at most twice more, and each restart is added as a
+// line to the host file named by INSTKIT_RESTART_LOG, which scripts/test.sh counts.
+BOOL StartAllowingWineRestarts(const std::function<BOOL()>& start, const std::wstring& what);
 
 // Starts `commandLine` (with `token` through CreateProcessAsUserW when given, in
 // `currentDirectory` when given), waits up to `timeoutMs` and returns its exit code; STILL_ACTIVE
-// when it did not end (it is then ended). A start that Wine itself lets die before any code of the
-// program runs (CreateProcess fails with ERROR_INTERNAL_ERROR) is made again, at most twice more,
-// and each such restart is added as a line to the host file named by INSTKIT_RESTART_LOG, which
-// scripts/test.sh counts. With `output`, the program's standard output and error go to a scratch
-// file whose bytes `output` receives.
+// when it did not end (it is then ended). Started through StartAllowingWineRestarts. With `output`,
+// the program's standard output and error go to a scratch file whose bytes `output` receives.
 DWORD RunProgram(const std::wstring& commandLine, HANDLE token = nullptr, DWORD timeoutMs = 60000,
                  const wchar_t* currentDirectory = nullptr, std::string* output = nullptr);
 

@@ -32,20 +32,11 @@ std::wstring ReadProbeReport(const std::wstring& path) {
                         bytes.size() / sizeof(wchar_t));
 }
 
-// Expects `start`, a start of `what` through the shell, to succeed. As RunProgram does, a start
-// that Wine itself let die before any of the program's code ran (the shell's CreateProcess failed
-// with ERROR_INTERNAL_ERROR) is made again, at most twice more, and recorded; any other failure
-// fails the test, with its error code.
+// Expects `start`, a start of `what` through the shell, to succeed, a start that Wine let die
+// made again as any test's start is.
 template <class Start>
 void ExpectShellStart(Start start, const std::wstring& what) {
-    BOOL result = FALSE;
-    for (int attempt = 0; attempt < 3 && !result; ++attempt) {
-        if (attempt > 0) RecordRestart(what);
-        SetLastError(ERROR_SUCCESS);
-        result = start();
-        if (!result && GetLastError() != ERROR_INTERNAL_ERROR) break;
-    }
-    if (!result)
+    if (!StartAllowingWineRestarts(start, what))
         ADD_FAILURE() << "the shell did not start " << Narrow(what) << ": " << GetLastError();
 }
 
