@@ -90,10 +90,8 @@ expected_shortcuts() {
 # Windows, and Wine where the host runs 32-bit code natively, leave that address free.
 skip_unless_loaded() {
   if grep -q 'failed to create main module.*status c0000018' "$scratch/run.out" 2>/dev/null; then
-    printf '%s: Skipped\n%s %s\n[  SKIPPED ]\n' "$(basename "$0")" \
-      "Wine could not load $(basename "$1"), a 32-bit program without relocations, at its fixed" \
-      "address 0x400000 (status c0000018: taken, as where qemu-user runs Wine's 32-bit loader)"
     finished=1
-    exit 0
+    skip_test "Wine could not load $(basename "$1"), a 32-bit program without relocations, at its" \
+      "fixed address 0x400000 (status c0000018: taken, as where qemu-user runs Wine's 32-bit loader)"
   fi
 }
