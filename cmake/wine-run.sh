@@ -135,4 +135,23 @@ setup_env "$prefix"
 if [ "$arch" = win64 ] && is_pe32 "${1:-}" && [ -x /usr/lib/wine/wine ]; then
   loader=/usr/lib/wine/wine
 fi
+# Now and then Wine's own start-up of a process dies before any of the program's code runs (when
+# a test starts a child, CreateProcess then fails with ERROR_INTERNAL_ERROR, and the test makes the
+# start again). A test program (tests/start_mark.cpp) creates the file INSTKIT_START_MARK names as
+# its code starts; one that fails without it is started again, at most twice more, each restart a
+# line in INSTKIT_RESTART_LOG. Every other program, and a test program whose code ran, runs once.
+if grep -qa INSTKIT_START_MARK "${1:-}" 2>/dev/null; then
+  mark=$(mktemp -u "${TMPDIR:-/tmp}/instkit-start.XXXXXXXX")
+  export INSTKIT_START_MARK=$mark
+  for try in 1 2 3; do
+    rm -f "$mark"
+    status=0
+    "$loader" "$@" || status=$?
+    if [ "$status" -eq 0 ] || [ -e "$mark" ] || [ "$try" -eq 3 ]; then break; fi
+    echo "${1##*/} ${*:2}: Wine's start-up died (exit code $status) before its code ran" \
+      >>"${INSTKIT_RESTART_LOG:-/dev/null}"
+  done
+  rm -f "$mark"
+  exit "$status"
+fi
 exec "$loader" "$@"

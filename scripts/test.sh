@@ -12,7 +12,7 @@
 # at once. Each build is one line, its output in build/test-build-<preset>.log; each suite's CTest
 # output goes to build/test-suite-<test preset>.log and is printed whole when the suite ends. Ends
 # with CTest's closing lines over every suite run, counted from CTest's JUnit reports, with each
-# suite's wall time and the child starts that Wine let die and the tests made again, and under
+# suite's wall time and the starts that Wine let die and the tests made again, and under
 # each failed test its first failure in short; any build or suite failing, or a suite running no
 # test, fails the whole.
 set -euo pipefail
@@ -177,7 +177,7 @@ all=0 bad=0 skipped=0 restarted=0
 for i in "${!names[@]}"; do
   echo "   ${names[$i]}: $((counts[i] - failures[i] - skips[i])) of ${counts[$i]} passed," \
     "${skips[$i]} skipped, in ${walls[$i]} s;" \
-    "child starts that Wine let die and the tests made again: ${restarts[$i]}"
+    "starts that Wine let die and the tests made again: ${restarts[$i]}"
   all=$((all + counts[i])) bad=$((bad + failures[i])) skipped=$((skipped + skips[i]))
   restarted=$((restarted + restarts[i]))
 done
