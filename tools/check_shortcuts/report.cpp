@@ -320,8 +320,9 @@ std::wstring TextReport(const Report& report) {
                 : report.releaseExists ? std::wstring(L"cannot be opened for reading")
                                        : std::wstring(L"NOT FOUND")) +
                L"\n";
-        for (const auto& value : {std::make_pair(L"folder name", &report.folder),
-                                  std::make_pair(L"revision   ", &report.revision)}) {
+        const std::pair<const wchar_t*, const ValueCheck*> values[] = {
+            {L"folder name", &report.folder}, {L"revision   ", &report.revision}};
+        for (const auto& value : values) {
             std::wstring refusal = RefusalText(*value.second, style);
             out += std::wstring(L"  ") + value.first + L"   " +
                    (!report.releaseRead           ? std::wstring(L"(not read)")
